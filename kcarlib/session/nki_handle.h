@@ -1,0 +1,123 @@
+// TNkiHandle: one library context and the session it holds.
+#pragma once
+
+#include <cstdint>
+
+#include "kcarlib/nki.h"
+
+namespace kcar {
+
+class TNkiAbs;
+
+class TNkiHandle {
+public:
+    static constexpr uint32_t kMagic = 0x41727241;  // "ArrA" in memory order
+
+    // State flags.
+    static constexpr uint32_t OwnerKeyLoaded = 0x00000002;
+    static constexpr uint32_t CaCertLoaded = 0x00000008;
+    static constexpr uint32_t FutureKeyLoaded = 0x00000010;
+    static constexpr uint32_t SessionOpen = 0x40000000;
+
+    TNkiHandle() = default;
+    // Disconnects and deletes an open session's token, releases the certificate
+    // store and clears the magic word.
+    virtual ~TNkiHandle();
+    TNkiHandle(const TNkiHandle &) = delete;
+    TNkiHandle &operator=(const TNkiHandle &) = delete;
+
+    // True exactly when this is a live context: not null and the magic word intact.
+    static bool validate(const TNkiHandle *h) noexcept { return h != nullptr && h->Magic == kMagic; }
+
+    // Session lifecycle and token information.
+    uint32_t OpenSession(const char *readerName);
+    uint32_t CloseSession();
+    uint32_t IsCardPresent();
+    uint32_t GetUid(void *uid8);
+    uint32_t GetInfo(tagTNKIinfo *info);
+    uint32_t GetCryptoParams(uint8_t index, void *out, uint32_t *outLength);
+    uint32_t GetRandomBlock(void *out, uint32_t length);
+    uint32_t GenerateKeyPair(uint32_t keyNumber);
+    uint32_t GetPublicKey(uint32_t keyNumber, void *key, bool compressed);
+    uint32_t ActivateFutureKey();
+    uint32_t IoControl(uint32_t code, const void *in, uint32_t inLength, void *out, uint32_t outCapacity,
+                       uint32_t *outLength);
+
+    // PIN and authentication.
+    uint32_t CheckPinEx(const void *pin, int32_t length);
+    uint32_t ForgetPin();
+    uint32_t ChangePinEx(const void *oldPin, int32_t oldLength, const void *newPin, int32_t newLength, int32_t mode);
+    uint32_t GetAuthSize(int32_t *challengeLength, uint32_t *responseLength);
+    uint32_t DoAuthentication(const void *challenge, void *response);
+
+    // Hash and digital signature.
+    uint32_t InitHash(const void *iv32, const void *sbox64);
+    uint32_t GetHash(const void *data, uint32_t length, void *hash32);
+    uint32_t HashUpdate(const void *data, uint32_t length);
+    uint32_t HashFinal(void *hash32);
+    uint32_t InitDS(const tagTECParams *params);
+    uint32_t SignHash(const void *hash32, void *signature);
+    uint32_t VerifyHash(const void *hash32, const void *publicKey, const void *signature, bool compressed);
+    uint32_t VerifyHashEx(const void *hash32, const void *publicKey, bool compressed, const void *signature,
+                          uint32_t signatureLength);
+    uint32_t SignData(const void *data, uint32_t length, void *signature);
+    uint32_t VerifyData(const void *data, uint32_t length, const void *publicKey, const void *signature,
+                        bool compressed);
+    uint32_t VerifyDataEx(const void *data, uint32_t length, const void *publicKey, bool compressed,
+                          const void *signature, uint32_t signatureLength);
+    uint32_t LoadData(const void *data, uint32_t length);
+    uint32_t SignFinal(void *signature);
+    uint32_t VerifyFinal(const void *publicKey, const void *signature, bool compressed);
+    uint32_t VerifyFinalEx(const void *publicKey, bool compressed, const void *signature, uint32_t signatureLength);
+    uint32_t SignCAReq(const void *hash32, uint32_t keyNumber, void *signature, void *out16);
+    uint32_t SignCAReqEx(const void *data, uint32_t length, uint32_t keyNumber, void *signature, void *out16);
+
+    // Encryption and MAC.
+    uint32_t InitCipher(const void *key32, const void *sync8, const void *sbox64);
+    uint32_t Encrypt(void *data, uint32_t length, uint8_t mode);
+    uint32_t Decrypt(void *data, uint32_t length, uint8_t mode);
+    uint32_t GetMAC(const void *data, uint32_t length, void *mac8);
+    uint32_t CheckMAC(const void *data, uint32_t length, const void *mac8);
+    uint32_t MACUpdate(const void *data, uint32_t length);
+    uint32_t GetMACFinal(void *mac8);
+    uint32_t CheckMACFinal(const void *mac8);
+    uint32_t ResetCipher(const void *sync8);
+
+    // Session keys.
+    uint32_t GetSKTokenSize(uint32_t *size);
+    uint32_t GetSKTokenSizeEx(const tagTECParams &params, bool withMac, uint32_t *size);
+    uint32_t GetSessionKey(void *key32, const void *peerPublicKey, const void *incomingToken, void *outgoingToken);
+    uint32_t GetSessionKeyEx(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                             const tagTECParams *params, void *outgoingToken);
+    uint32_t GetSessionKeyMac(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                              const tagTECParams *params, void *outgoingToken);
+    uint32_t SetSessionKeyEx(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                             const tagTECParams *params, const void *incomingToken);
+    uint32_t SetSessionKeyMac(void *key32, uint32_t keyNumber, const void *incomingToken);
+
+    // Certificate store and user file.
+    uint32_t SetCACert(const void *certificate, uint32_t length);
+    uint32_t GetCACert(void *buffer, uint32_t *length);
+    uint32_t DelCACert();
+    uint32_t GetCertSize(uint8_t index, uint32_t *size);
+    uint32_t GetCert(uint8_t index, void *buffer);
+    uint32_t SetCert(const void *certificate, uint32_t length);
+    uint32_t DelCert(uint8_t index);
+    uint32_t GetFileSize(int32_t *size);
+    uint32_t ReadFile(void *buffer, uint32_t offset, uint32_t length);
+    uint32_t WriteFile(const void *buffer, uint32_t offset, uint32_t length);
+
+    uint32_t Magic = kMagic;
+    TNkiAbs *Token = nullptr;
+    tagTECParams Params{};
+    uint64_t ElementSize = 0;
+    uint64_t SignSize = 0;
+    uint8_t RngReady = 0;
+    uint32_t UserFileSize = 0;
+    uint32_t CertFileSize = 0;
+    uint8_t *CertStore = nullptr;
+    uint32_t CertStoreSize = 0;
+    uint32_t State = 0;
+};
+
+}  // namespace kcar
