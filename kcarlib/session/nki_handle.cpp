@@ -20,7 +20,7 @@ TNkiHandle::~TNkiHandle() {
 uint32_t TNkiHandle::OpenSession(const char *) { return NKI_E_NOT_CONNECTED; }
 
 uint32_t TNkiHandle::CloseSession() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::IsCardPresent() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
+uint32_t TNkiHandle::IsCardPresent() { return Token == nullptr ? NKI_E_CONNECTION_ABORTED : NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TNkiHandle::GetUid(void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TNkiHandle::GetInfo(tagTNKIinfo *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TNkiHandle::GetCryptoParams(uint8_t, void *, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
