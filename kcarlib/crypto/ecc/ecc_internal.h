@@ -1,0 +1,77 @@
+// Routines shared inside the elliptic-curve code; not exported.
+// Elements and integers are 16 little-endian 32-bit words, double elements 32.
+#pragma once
+
+#include <cstdint>
+
+#include "kcarlib/ecc.h"
+
+namespace kcar::ecc {
+
+constexpr int kWords = 16;
+constexpr int kDWords = 32;
+
+// Bit access on elements (16 words) and double elements (32 words).
+int BitGet(const uint32_t *a, int i);
+int DBitGet(const uint32_t *c, int i);
+void BitSet(uint32_t *a, int i);
+void BitNeg(uint32_t *c, int i);
+void DBaseClear(uint32_t *c);
+
+// Spreads the 16 bits of v to the even positions of 32 bits.
+uint32_t bbtol(uint32_t v);
+// Carry out of bit 31 of a + b (+ carry in) = sum.
+uint32_t fcarry(uint32_t a, uint32_t b, uint32_t sum);
+// 1 if value is among the first count entries.
+int lookup(const uint8_t *table, int count, int value);
+int lookupl(const uint32_t *table, int count, uint32_t value);
+
+// The two reduction methods, reachable on their own for cross-checks.
+void ReduceWordwise(const TEcc *ecc, uint32_t *c);
+void ReduceBitwise(const TEcc *ecc, uint32_t *c);
+// Comb multiplication and table squaring of the portable path.
+void CombMul(const TEcc *ecc, uint32_t *a, const uint32_t *b);
+void TableSquare(const TEcc *ecc, uint32_t *a);
+
+// Carry-less multiplication path (x86 PCLMULQDQ). ClmulUsable tells whether the
+// processor has it and the field's polynomial suits the 64-bit word reduction.
+bool ClmulUsable(const TEcc *ecc);
+void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);
+void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);
+// Turns the fast path off (for comparing both paths in tests and benchmarks).
+void ClmulForceOff(bool off);
+
+// Out-of-place field products, dispatched like BaseMul and BaseSquare; r may alias.
+void FieldMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);
+void FieldSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);
+
+// Points.
+int EccPointIsInfinity(const TEcPoint *p);
+int PointOnCurve(const TEcc *ecc, const TEcPoint *p);
+void Madd(const TEcc *ecc, uint32_t *x1, uint32_t *z1, const uint32_t *x2, const uint32_t *z2,
+          const uint32_t *x);
+void Mdbl(const TEcc *ecc, uint32_t *x, uint32_t *z);
+void Mxy(const TEcc *ecc, const TEcPoint *p, uint32_t *x1, uint32_t *z1, uint32_t *x2,
+         uint32_t *z2, TEcPoint *r);
+
+// Curves and randomness.
+int GetStandardCurve(int m, int onb, int *a, uint32_t *b, uint32_t *n);
+void S2B(uint32_t *out, const char *hex);
+int VerifyPrimitive(const TEcc *ecc);
+int IntIsPrime(const TEcc *ecc, const uint32_t *n);
+int VerifyMOV(const TEcc *ecc);
+int VecGenRandom(const TEcc *ecc, uint32_t *out, int bits);
+int BaseGenRandom(const TEcc *ecc, uint32_t *out);
+int IntGenRandom(const TEcc *ecc, uint32_t *out);
+
+// Conversions.
+void CvHash2Base(const TEcc *ecc, const uint8_t *hash, uint32_t *out);
+void CvBase2Int(const TEcc *ecc, const uint32_t *a, uint32_t *out);
+void CvBase2Mem(const uint32_t *words, uint8_t *bytes, int64_t count);
+void CvMem2Base(const uint8_t *bytes, uint32_t *words, int64_t count);
+int ConvertHexToInt(char c);
+
+// Number of bytes of a field element: (m + 7) / 8.
+inline int FieldBytes(const TEcc *ecc) { return static_cast<int>((ecc->M + 7) / 8); }
+
+}  // namespace kcar::ecc

@@ -1,0 +1,276 @@
+// Points of y^2 + xy = x^3 + ax^2 + b: affine arithmetic, the scalar multiplication
+// ladder and point compression. Coordinates are field elements (16 little-endian
+// 32-bit words); the point at infinity is (0, 0), which no curve with b != 0 holds.
+#include <cstring>
+
+#include "crypto/ecc/ecc_internal.h"
+#include "crypto/secure_wipe.h"
+
+namespace kcar::ecc {
+
+namespace {
+
+using Elem = uint32_t[kWords];
+
+// Exchanges the two pairs when flag is 1, without branching on it.
+void CondSwap(uint32_t flag, uint32_t *x1, uint32_t *z1, uint32_t *x2, uint32_t *z2) {
+    const uint32_t mask = 0u - flag;
+    for (int i = 0; i < kWords; ++i) {
+        uint32_t t = (x1[i] ^ x2[i]) & mask;
+        x1[i] ^= t;
+        x2[i] ^= t;
+        t = (z1[i] ^ z2[i]) & mask;
+        z1[i] ^= t;
+        z2[i] ^= t;
+    }
+}
+
+}  // namespace
+
+int EccPointIsInfinity(const TEcPoint *p) { return BaseIsZero(p->x) && BaseIsZero(p->y); }
+
+int PointOnCurve(const TEcc *ecc, const TEcPoint *p) {
+    Elem t, s;
+    BaseCopy(p->x, t);
+    BaseSum(t, p->y);
+    FieldMul(ecc, t, t, p->y);
+    FieldSquare(ecc, s, p->x);
+    if (ecc->A == 1) BaseSum(t, s);
+    FieldMul(ecc, s, s, p->x);
+    BaseSum(t, s);
+    BaseSum(t, ecc->B);
+    return BaseIsZero(t);
+}
+
+// (X1, Z1) = (X1, Z1) + (X2, Z2), where the two differ by the point of x-coordinate x.
+void Madd(const TEcc *ecc, uint32_t *x1, uint32_t *z1, const uint32_t *x2, const uint32_t *z2,
+          const uint32_t *x) {
+    Elem t;
+    FieldMul(ecc, x1, x1, z2);
+    FieldMul(ecc, z1, z1, x2);
+    FieldMul(ecc, t, x1, z1);
+    BaseSum(z1, x1);
+    FieldSquare(ecc, z1, z1);
+    FieldMul(ecc, x1, x, z1);
+    BaseSum(x1, t);
+    SecureWipe(t, sizeof t);
+}
+
+void Mdbl(const TEcc *ecc, uint32_t *x, uint32_t *z) {
+    Elem u, v, t;
+    FieldSquare(ecc, u, x);
+    FieldSquare(ecc, v, z);
+    FieldMul(ecc, t, u, v);
+    FieldSquare(ecc, x, u);
+    FieldSquare(ecc, v, v);
+    FieldMul(ecc, v, v, ecc->B);
+    BaseSum(x, v);
+    BaseCopy(t, z);
+    SecureWipe(u, sizeof u);
+    SecureWipe(v, sizeof v);
+    SecureWipe(t, sizeof t);
+}
+
+// Affine k*P from (X1, Z1) = kP and (X2, Z2) = (k + 1)P; Z1, Z2 and x must be non-zero.
+void Mxy(const TEcc *ecc, const TEcPoint *p, uint32_t *x1, uint32_t *z1, uint32_t *x2,
+         uint32_t *z2, TEcPoint *r) {
+    const uint32_t *x = p->x;
+    Elem t, u, s;
+    FieldMul(ecc, t, z1, z2);
+    // Z1' = X1 + x*Z1
+    FieldMul(ecc, s, x, z1);
+    BaseCopy(x1, z1);
+    BaseSum(z1, s);
+    // X1' = X1 * x * Z2
+    FieldMul(ecc, x1, x1, x);
+    FieldMul(ecc, x1, x1, z2);
+    // Z2' = (X2 + x*Z2) * Z1'
+    FieldMul(ecc, s, x, z2);
+    BaseSum(x2, s);
+    FieldMul(ecc, z2, x2, z1);
+    // U = (x^2 + y)*T + Z2'
+    FieldSquare(ecc, u, x);
+    BaseSum(u, p->y);
+    FieldMul(ecc, u, u, t);
+    BaseSum(u, z2);
+    // T = 1 / (x*T)
+    FieldMul(ecc, t, t, x);
+    BaseInverse(ecc, t);
+    FieldMul(ecc, u, u, t);
+    TEcPoint out;
+    FieldMul(ecc, out.x, x1, t);
+    BaseCopy(x, out.y);
+    BaseSum(out.y, out.x);
+    FieldMul(ecc, out.y, out.y, u);
+    BaseSum(out.y, p->y);
+    PointCopy(&out, r);
+    SecureWipe(t, sizeof t);
+    SecureWipe(u, sizeof u);
+    SecureWipe(s, sizeof s);
+    SecureWipe(&out, sizeof out);
+}
+
+}  // namespace kcar::ecc
+
+using namespace kcar::ecc;
+
+extern "C" {
+
+KCARLIB_API void PointCopy(const TEcPoint *src, TEcPoint *dst) {
+    std::memmove(dst, src, sizeof(TEcPoint));
+}
+
+KCARLIB_API void PointMake(TEcPoint *dst, const uint32_t *x, const uint32_t *y) {
+    uint32_t t[kWords];
+    BaseCopy(y, t);
+    BaseCopy(x, dst->x);
+    BaseCopy(t, dst->y);
+}
+
+KCARLIB_API void PointClear(TEcPoint *p) { std::memset(p, 0, sizeof(TEcPoint)); }
+
+KCARLIB_API int32_t PointIsEqual(const TEcPoint *p, const TEcPoint *q) {
+    return BaseIsEqual(p->x, q->x) && BaseIsEqual(p->y, q->y);
+}
+
+KCARLIB_API void AfNegate(const TEcc *, TEcPoint *p) { BaseSum(p->y, p->x); }
+
+KCARLIB_API void AfDouble(const TEcc *ecc, TEcPoint *p) {
+    if (BaseIsZero(p->x)) {
+        PointClear(p);
+        return;
+    }
+    Elem l, x3;
+    BaseCopy(p->x, l);
+    BaseInverse(ecc, l);
+    FieldMul(ecc, l, l, p->y);
+    BaseSum(l, p->x);  // lambda = x + y/x
+    FieldSquare(ecc, x3, l);
+    BaseSum(x3, l);
+    BaseSumShort(ecc, x3, static_cast<uint32_t>(ecc->A));
+    BaseSum(p->x, x3);  // x + x3
+    FieldMul(ecc, p->x, p->x, l);
+    BaseSum(p->y, p->x);
+    BaseSum(p->y, x3);
+    BaseCopy(x3, p->x);
+}
+
+KCARLIB_API void AfSum(const TEcc *ecc, TEcPoint *p, const TEcPoint *q) {
+    if (EccPointIsInfinity(q)) return;
+    if (EccPointIsInfinity(p)) {
+        PointCopy(q, p);
+        return;
+    }
+    if (BaseIsEqual(p->x, q->x)) {
+        if (BaseIsEqual(p->y, q->y))
+            AfDouble(ecc, p);
+        else
+            PointClear(p);
+        return;
+    }
+    Elem l, d, x3;
+    BaseCopy(p->x, d);
+    BaseSum(d, q->x);  // x1 + x2
+    BaseCopy(d, l);
+    BaseInverse(ecc, l);
+    BaseCopy(p->y, x3);
+    BaseSum(x3, q->y);
+    FieldMul(ecc, l, l, x3);  // lambda
+    FieldSquare(ecc, x3, l);
+    BaseSum(x3, l);
+    BaseSum(x3, d);
+    BaseSumShort(ecc, x3, static_cast<uint32_t>(ecc->A));
+    BaseSum(p->x, x3);  // x1 + x3
+    FieldMul(ecc, p->x, p->x, l);
+    BaseSum(p->y, p->x);
+    BaseSum(p->y, x3);
+    BaseCopy(x3, p->x);
+}
+
+// Montgomery ladder over all m bits of k, starting from (O, P): the steps before
+// the top set bit keep the pair at (O, P) with exactly the projective values that
+// the ladder started at the top bit would have, so the result is the same for
+// every k while neither the step count nor the memory accessed depends on k.
+KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint *p, TEcPoint *r) {
+    const int m = static_cast<int>(ecc->M);
+    if (BaseIsZero(p->x)) {
+        // O, or a point of order 2 (x = 0): kP is P for odd k and O for even k.
+        TEcPoint q;
+        PointCopy(p, &q);
+        if (!(k[0] & 1u)) PointClear(&q);
+        PointCopy(&q, r);
+        return;
+    }
+    TEcPoint base;
+    PointCopy(p, &base);
+    Elem x1 = {1}, z1 = {}, x2, z2 = {1};
+    BaseCopy(base.x, x2);
+    uint32_t swapped = 0;
+    for (int j = m - 1; j >= 0; --j) {
+        const uint32_t bit = (k[j >> 5] >> (j & 31)) & 1u;
+        CondSwap(swapped ^ bit, x1, z1, x2, z2);
+        swapped = bit;
+        Madd(ecc, x2, z2, x1, z1, base.x);
+        Mdbl(ecc, x1, z1);
+    }
+    CondSwap(swapped, x1, z1, x2, z2);
+    if (BaseIsZero(z1)) {
+        PointClear(r);
+    } else if (BaseIsZero(z2)) {
+        PointCopy(&base, r);
+        AfNegate(ecc, r);
+    } else {
+        Mxy(ecc, &base, x1, z1, x2, z2, r);
+    }
+    kcar::SecureWipe(x1, sizeof x1);
+    kcar::SecureWipe(z1, sizeof z1);
+    kcar::SecureWipe(x2, sizeof x2);
+    kcar::SecureWipe(z2, sizeof z2);
+    kcar::SecureWipe(&swapped, sizeof swapped);
+}
+
+KCARLIB_API void EccShrinkPoint(const TEcc *ecc, const TEcPoint *p, uint32_t *out) {
+    uint32_t t[kWords];
+    if (ecc->M == 0 || BaseIsZero(p->x)) {
+        BaseClear(out);
+        return;
+    }
+    BaseCopy(p->x, t);
+    BaseInverse(ecc, t);
+    FieldMul(ecc, t, t, p->y);
+    const int tr = BaseTrace(ecc, t);
+    BaseCopy(p->x, out);
+    out[0] = (out[0] & ~1u) | static_cast<uint32_t>(tr);
+}
+
+KCARLIB_API void EccExpandPoint(const TEcc *ecc, const uint32_t *in, TEcPoint *out) {
+    TEcPoint q;
+    PointClear(&q);
+    if (ecc->N[0] == 0) {
+        PointCopy(&q, out);
+        return;
+    }
+    if (BaseIsZero(in)) {
+        BaseSquareRoot(ecc, ecc->B, q.y);
+        PointCopy(&q, out);
+        return;
+    }
+    const uint32_t k = in[0] & 1u;
+    BaseCopy(in, q.x);
+    q.x[0] &= ~1u;
+    if (BaseTrace(ecc, q.x) != ecc->A) q.x[0] |= 1u;
+    Elem w, t, one, z;
+    BaseCopy(q.x, t);
+    BaseInverse(ecc, t);
+    FieldSquare(ecc, t, t);
+    FieldMul(ecc, w, t, ecc->B);
+    BaseSum(w, q.x);
+    BaseSumShort(ecc, w, static_cast<uint32_t>(ecc->A));
+    BaseSetOne(ecc, one);
+    BaseRootOfQuadraticEq(ecc, one, w, z);
+    if (static_cast<uint32_t>(BaseTrace(ecc, z)) != k) BaseSumShort(ecc, z, 1);
+    FieldMul(ecc, q.y, z, q.x);
+    PointCopy(&q, out);
+}
+
+}  // extern "C"
