@@ -6,7 +6,7 @@ namespace kcar {
 
 TNkiHandle::~TNkiHandle() {
     if (Token != nullptr) {
-        Token->Disconnect();
+        Token->disconnect();
         delete Token;
         Token = nullptr;
     }
