@@ -2,8 +2,8 @@
 // substitution table and start vector.
 //
 // Inside, a 256-bit value is four 64-bit words, word 0 least significant (bytes
-// 0..7 of the 32-byte form), and for the psi transforms sixteen 16-bit words
-// eta1..eta16, eta1 = bytes 0..1. Whole message blocks are taken straight from the
+// 0..7 of the 32-byte form); the psi transforms see the same words as sixteen
+// 16-bit words eta1..eta16, eta1 = bytes 0..1, and work on them in registers. Whole message blocks are taken straight from the
 // caller's buffer; the running H, Sum and Length stay in words for the whole call.
 // The four encryptions of a step use four different keys on independent halves
 // of H and run as four interleaved lanes.
@@ -55,34 +55,40 @@ inline void KeyOfP(const V256 &w, uint32_t key[8]) noexcept {
 #endif
 }
 
-// Extends the psi sequence: e[i + 16] = e[i] ^ e[i+1] ^ e[i+2] ^ e[i+3] ^ e[i+12] ^
-// e[i+15]; after n steps the value is e[n..n+15]. Four words at a time: the terms
-// without e[i+15] come from words already known, the e[i+15] chain is a prefix
-// XOR over the four new words.
-inline void Extend(uint16_t *e, int from, int n) noexcept {
-    int i = from;
-    for (; i + 4 <= from + n; i += 4) {
-        uint64_t t0, t1, t2, t3, t12;
-        std::memcpy(&t0, e + i, 8);
-        std::memcpy(&t1, e + i + 1, 8);
-        std::memcpy(&t2, e + i + 2, 8);
-        std::memcpy(&t3, e + i + 3, 8);
-        std::memcpy(&t12, e + i + 12, 8);
-        uint64_t t = t0 ^ t1 ^ t2 ^ t3 ^ t12;
-        t ^= t << 16;
-        t ^= t << 32;
-        t ^= uint64_t(e[i + 15]) * 0x0001000100010001ull;
-        std::memcpy(e + i + 16, &t, 8);
-    }
-    for (; i < from + n; ++i) {
-        e[i + 16] = uint16_t(e[i] ^ e[i + 1] ^ e[i + 2] ^ e[i + 3] ^ e[i + 12] ^ e[i + 15]);
-    }
+// psi on Y held as four 64-bit words (four eta words each, eta1 in the low 16
+// bits of y[0]): shift down one eta word, put eta1 ^ eta2 ^ eta3 ^ eta4 ^ eta13 ^
+// eta16 on top.
+inline void Psi1(V256 &y) noexcept {
+    uint64_t t = y[0] ^ (y[0] >> 16) ^ (y[0] >> 32) ^ (y[0] >> 48) ^ y[3] ^ (y[3] >> 48);
+    y[0] = (y[0] >> 16) | (y[1] << 48);
+    y[1] = (y[1] >> 16) | (y[2] << 48);
+    y[2] = (y[2] >> 16) | (y[3] << 48);
+    y[3] = (y[3] >> 16) | (t << 48);
+}
+
+// psi^4 in one go: the four new eta words are t_j = eta_j ^ eta_j+1 ^ eta_j+2 ^
+// eta_j+3 ^ eta_j+12 (all known), each XORed with the new word before it (the
+// eta16 term), a prefix XOR across the four lanes starting from the old eta16.
+inline void Psi4(V256 &y) noexcept {
+    const uint64_t a = y[0], b = y[1];
+    uint64_t t = a ^ ((a >> 16) | (b << 48)) ^ ((a >> 32) | (b << 32)) ^ ((a >> 48) | (b << 16)) ^ y[3];
+    t ^= t << 16;
+    t ^= t << 32;
+    t ^= (y[3] >> 48) * 0x0001000100010001ull;
+    y[0] = b;
+    y[1] = y[2];
+    y[2] = y[3];
+    y[3] = t;
+}
+
+inline void PsiN(V256 &y, int n) noexcept {
+    for (; n >= 4; n -= 4) Psi4(y);
+    for (; n > 0; --n) Psi1(y);
 }
 
 // Working space of the step function; wiped once per call, not once per block.
 struct Scratch {
     uint32_t keys[4][8];
-    uint16_t e[16 + 12 + 1 + 61 + 3];
 };
 
 // H = f(H, M).
@@ -114,15 +120,12 @@ inline void Step(const TGostCipher *c, V256 &h, const V256 &m, Scratch &x) noexc
     V256 s;
     for (int i = 0; i < 4; ++i) s[i] = uint64_t(n1[i]) | uint64_t(n2[i]) << 32;
 
-    // Mixing: H = psi^61(H ^ psi(M ^ psi^12(S))), in one psi sequence.
-    uint16_t *e = x.e;
-    std::memcpy(e, s, 32);
-    Extend(e, 0, 12);
-    for (int i = 0; i < 16; ++i) e[12 + i] ^= uint16_t(m[i / 4] >> (16 * (i % 4)));
-    Extend(e, 12, 1);
-    for (int i = 0; i < 16; ++i) e[13 + i] ^= uint16_t(h[i / 4] >> (16 * (i % 4)));
-    Extend(e, 13, 61);
-    std::memcpy(h, e + 74, 32);
+    // Mixing: H = psi^61(H ^ psi(M ^ psi^12(S))).
+    PsiN(s, 12);
+    for (int i = 0; i < 4; ++i) s[i] ^= m[i];
+    Psi1(s);
+    for (int i = 0; i < 4; ++i) h[i] ^= s[i];
+    PsiN(h, 61);
 }
 
 inline void Add(V256 &a, const V256 &b) noexcept {
@@ -143,10 +146,10 @@ inline void AddSmall(V256 &a, uint64_t n) noexcept {
 
 // Psi^n of a 32-byte value, out may equal in.
 void Psi(void *out32, const void *in32, int n) {
-    uint16_t e[16 + 61 + 3];
-    std::memcpy(e, in32, 32);
-    Extend(e, 0, n);
-    std::memcpy(out32, e + n, 32);
+    V256 y;
+    LoadV(y, in32);
+    PsiN(y, n);
+    StoreV(out32, y);
 }
 
 }  // namespace
