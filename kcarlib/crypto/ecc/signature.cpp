@@ -1,0 +1,117 @@
+// DSTU 4145-2002 signature: key generation, signing and verification.
+// Integers are 16 little-endian 32-bit words. A signature of L = SigLen bytes holds
+// r in bytes 0..L/2 - 1 and s in bytes L/2..L - 1, each least significant byte first.
+#include <cstring>
+
+#include "crypto/ecc/ecc_internal.h"
+#include "crypto/secure_wipe.h"
+
+namespace kcar::ecc {
+
+namespace {
+
+// a = a * b mod n by double-and-add over the bits of b, branch-free in a (the
+// private key when signing); b is public.
+void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
+    uint32_t acc[kWords] = {}, t[kWords], sum[kWords];
+    IntCopy(a, t);
+    const int top = IntDegree(n);
+    for (int i = 0; i <= top; ++i) {
+        const uint32_t mask = 0u - ((b[i / 32] >> (i % 32)) & 1u);
+        IntCopy(acc, sum);
+        IntAddMod(sum, t, n);
+        for (int w = 0; w < kWords; ++w) acc[w] = (sum[w] & mask) | (acc[w] & ~mask);
+        IntCopy(t, sum);
+        IntAddMod(t, sum, n);
+    }
+    IntCopy(acc, a);
+    SecureWipe(acc, sizeof acc);
+    SecureWipe(t, sizeof t);
+    SecureWipe(sum, sizeof sum);
+}
+
+// A half of a signature longer than 64 bytes must have nothing beyond them.
+bool HighBytesZero(const uint8_t *half, int64_t len) {
+    for (int64_t i = 4 * kWords; i < len; ++i)
+        if (half[i]) return false;
+    return true;
+}
+
+}  // namespace
+
+}  // namespace kcar::ecc
+
+using namespace kcar::ecc;
+
+extern "C" {
+
+KCARLIB_API int32_t EccGeneratePrivateKey(const TEcc *ecc, uint32_t *d) {
+    if (!ecc->BasePointSet || ecc->RandFunc == nullptr) return 0;
+    do {
+        IntGenRandom(ecc, d);
+    } while (IntIsZero(d));
+    return 1;
+}
+
+KCARLIB_API int32_t EccCalcPublicKey(const TEcc *ecc, const uint32_t *d, TEcPoint *q) {
+    if (!ecc->BasePointSet) return 0;
+    TEcPoint p;
+    PointCopy(&ecc->P, &p);
+    AfNegate(ecc, &p);
+    EccScalarMul(ecc, d, &p, q);
+    return 1;
+}
+
+KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_t *hash,
+                                uint8_t *signature) {
+    if (!ecc->BasePointSet || ecc->RandFunc == nullptr) return 0;
+    // A key outside 1..n-1 cannot give a valid signature.
+    if (IntIsZero(d) || IntCmp(d, ecc->N) >= 0) return 0;
+    uint32_t e[kWords], h[kWords], y[kWords], r[kWords], s[kWords];
+    TEcPoint rp;
+    CvHash2Base(ecc, hash, h);
+    for (;;) {
+        IntGenRandom(ecc, e);
+        EccScalarMul(ecc, e, &ecc->P, &rp);
+        if (BaseIsZero(rp.x)) continue;
+        FieldMul(ecc, y, h, rp.x);
+        CvBase2Int(ecc, y, r);
+        if (IntIsZero(r)) continue;
+        IntCopy(d, s);
+        MulModConstTime(s, r, ecc->N);
+        IntAddMod(s, e, ecc->N);
+        if (IntIsZero(s)) continue;
+        break;
+    }
+    const int64_t half = ecc->SigLen / 2;
+    CvBase2Mem(r, signature, half);
+    CvBase2Mem(s, signature + half, half);
+    kcar::SecureWipe(e, sizeof e);
+    kcar::SecureWipe(s, sizeof s);
+    kcar::SecureWipe(&rp, sizeof rp);
+    kcar::SecureWipe(y, sizeof y);
+    return 1;
+}
+
+KCARLIB_API int32_t EccCheckHash(const TEcc *ecc, const TEcPoint *q, const uint8_t *hash,
+                                 const uint8_t *signature, uint32_t len) {
+    if (!ecc->BasePointSet) return 0;
+    const int64_t total = len == 0 ? ecc->SigLen : static_cast<int64_t>(len);
+    if (total < ecc->SigLen || (total & 1)) return 0;
+    const int64_t half = total / 2;
+    if (!HighBytesZero(signature, half) || !HighBytesZero(signature + half, half)) return 0;
+    uint32_t r[kWords], s[kWords], h[kWords], y[kWords], r2[kWords];
+    CvMem2Base(signature, r, half);
+    CvMem2Base(signature + half, s, half);
+    CvHash2Base(ecc, hash, h);
+    if (IntIsZero(r) || IntIsZero(s) || IntCmp(r, ecc->N) >= 0 || IntCmp(s, ecc->N) >= 0) return 0;
+    TEcPoint sp, rq;
+    EccScalarMul(ecc, s, &ecc->P, &sp);
+    EccScalarMul(ecc, r, q, &rq);
+    AfSum(ecc, &sp, &rq);
+    FieldMul(ecc, y, h, sp.x);
+    CvBase2Int(ecc, y, r2);
+    return IntIsEqual(r, r2);
+}
+
+}  // extern "C"
