@@ -71,6 +71,9 @@ void CvBase2Mem(const uint32_t *words, uint8_t *bytes, int64_t count);
 void CvMem2Base(const uint8_t *bytes, uint32_t *words, int64_t count);
 int ConvertHexToInt(char c);
 
+// Length of the key-derivation block: (m + 7) / 8 + 1 rounded up to 32.
+int64_t KeyBlockLength(const TEcc *ecc);
+
 // Number of bytes of a field element: (m + 7) / 8.
 inline int FieldBytes(const TEcc *ecc) { return static_cast<int>((ecc->M + 7) / 8); }
 

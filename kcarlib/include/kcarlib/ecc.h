@@ -24,6 +24,7 @@
 #include <stdint.h>
 
 #include "kcarlib/export.h"
+#include "kcarlib/gost.h"
 
 KCARLIB_EXTERN_C_BEGIN
 
@@ -159,6 +160,33 @@ KCARLIB_API void EccBaseToArrayMSB(const TEcc *ecc, const uint32_t *a, uint8_t *
 KCARLIB_API void EccIntToArrayMSB(const TEcc *ecc, const uint32_t *a, uint8_t *bytes, int64_t count);
 KCARLIB_API void EccBaseToArrayLSB(const TEcc *ecc, const uint32_t *a, uint8_t *bytes, int64_t count);
 KCARLIB_API void EccIntToArrayLSB(const TEcc *ecc, const uint32_t *a, uint8_t *bytes, int64_t count);
+
+/* Key agreement: an ephemeral Diffie-Hellman on the curve, two 256-bit keys derived
+ * from the shared point with GOST 34.311. Init (one of three), derivations, Done.
+ * After a failed init the record is partly set and must still go to EcdhDone. */
+typedef struct TEcDHKD {
+    TEcc Ecc;        /* curve, base point and random source */
+    TGostHash Hash;  /* key-derivation hash with its table and start vector */
+} TEcDHKD;
+
+/* sbox64 and iv32 may be null (the hash's defaults). */
+KCARLIB_API int32_t EcdhInitAll(TEcDHKD *kd, int32_t m, int32_t k1, int32_t k2, int32_t k3, int32_t a,
+                                const uint32_t *b, const uint32_t *n, const TEcPoint *p,
+                                const void *sbox64, const void *iv32, TEccRandFunc rand_func,
+                                void *rand_ctx);
+KCARLIB_API int32_t EcdhInitStd(TEcDHKD *kd, int32_t m, int32_t onb, const TEcPoint *p,
+                                const void *sbox64, const void *iv32, TEccRandFunc rand_func,
+                                void *rand_ctx);
+/* Curve, base point and random source of the template, a zero start vector. */
+KCARLIB_API int32_t EcdhInitTpl(TEcDHKD *kd, const TEcc *tpl, const void *sbox64);
+KCARLIB_API void EcdhDone(TEcDHKD *kd);
+/* Sender: ephemeral e, writes e*P to ephemeral, keys from e*Q. Refuses a Q that is
+ * not a point of the curve. */
+KCARLIB_API int32_t EcdhDeriveKeySend(TEcDHKD *kd, const TEcPoint *q, uint8_t *key0, uint8_t *key1,
+                                      TEcPoint *ephemeral);
+/* Receiver: keys from d*R after checking that R is a point of order n. */
+KCARLIB_API int32_t EcdhDeriveKeyReceive(TEcDHKD *kd, const TEcPoint *r, const uint32_t *d, uint8_t *key0,
+                                         uint8_t *key1);
 
 KCARLIB_EXTERN_C_END
 
