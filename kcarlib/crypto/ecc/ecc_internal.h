@@ -41,6 +41,16 @@ void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);
 // Turns the fast path off (for comparing both paths in tests and benchmarks).
 void ClmulForceOff(bool off);
 
+// The carry-less path resolved once for a field, for loops of many products.
+struct Reducer;
+struct ClmulField {
+    void (*mul)(const ClmulField &f, uint32_t *r, const uint32_t *a, const uint32_t *b);
+    void (*sqr)(const ClmulField &f, uint32_t *r, const uint32_t *a);
+    const Reducer *reducer;
+    alignas(8) unsigned char reducer_storage[32];
+};
+bool ClmulFieldFor(const TEcc *ecc, ClmulField *f);
+
 // Out-of-place field products, dispatched like BaseMul and BaseSquare; r may alias.
 void FieldMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);
 void FieldSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);

@@ -11,6 +11,7 @@
 // This file alone is compiled for PCLMULQDQ; ClmulUsable (field_poly.cpp side) checks
 // the processor before anything here runs.
 #include <cstring>
+#include <new>
 
 #include "crypto/ecc/ecc_internal.h"
 
@@ -42,6 +43,8 @@ inline void Fold(uint64_t *c, uint64_t t, int pos) {
     c[w] ^= t << s;
     if (s) c[w + 1] ^= t >> (64 - s);
 }
+
+}  // namespace
 
 struct Reducer {
     int m;
@@ -78,6 +81,8 @@ struct Reducer {
         std::memcpy(r, out, sizeof out);
     }
 };
+
+namespace {
 
 #if KCAR_HAVE_CLMUL
 inline __m128i Load64(const uint32_t *p) {
@@ -129,9 +134,45 @@ void SquareN(const TEcc *ecc, uint32_t *r, const uint32_t *a) {
 }
 #endif
 
+#if KCAR_HAVE_CLMUL
+template <int N>
+void FieldMulN(const ClmulField &f, uint32_t *r, const uint32_t *a, const uint32_t *b) {
+    uint64_t c[2 * N];
+    MulWords<N>(c, a, b);
+    f.reducer->Reduce(c, N, r);
+}
+
+template <int N>
+void FieldSquareN(const ClmulField &f, uint32_t *r, const uint32_t *a) {
+    uint64_t c[2 * N];
+    SquareWords<N>(c, a);
+    f.reducer->Reduce(c, N, r);
+}
+#endif
+
 }  // namespace
 
 void ClmulForceOff(bool off) { g_force_off = off; }
+
+bool ClmulFieldFor(const TEcc *ecc, ClmulField *f) {
+#if KCAR_HAVE_CLMUL
+    if (!ClmulUsable(ecc)) return false;
+    static_assert(sizeof(Reducer) <= sizeof(f->reducer_storage), "reducer storage");
+    f->reducer = new (f->reducer_storage) Reducer(ecc);
+    switch ((ecc->M + 63) / 64) {
+    case 3: f->mul = FieldMulN<3>, f->sqr = FieldSquareN<3>; break;
+    case 4: f->mul = FieldMulN<4>, f->sqr = FieldSquareN<4>; break;
+    case 5: f->mul = FieldMulN<5>, f->sqr = FieldSquareN<5>; break;
+    case 6: f->mul = FieldMulN<6>, f->sqr = FieldSquareN<6>; break;
+    case 7: f->mul = FieldMulN<7>, f->sqr = FieldSquareN<7>; break;
+    default: f->mul = FieldMulN<8>, f->sqr = FieldSquareN<8>; break;
+    }
+    return true;
+#else
+    (void)ecc, (void)f;
+    return false;
+#endif
+}
 
 bool ClmulUsable(const TEcc *ecc) {
 #if KCAR_HAVE_CLMUL

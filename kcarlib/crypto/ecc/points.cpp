@@ -25,6 +25,62 @@ void CondSwap(uint32_t flag, uint32_t *x1, uint32_t *z1, uint32_t *x2, uint32_t 
     }
 }
 
+
+struct PortableOps {
+    const TEcc *ecc;
+    void Mul(uint32_t *r, const uint32_t *a, const uint32_t *b) const { FieldMul(ecc, r, a, b); }
+    void Sqr(uint32_t *r, const uint32_t *a) const { FieldSquare(ecc, r, a); }
+};
+
+struct FastOps {
+    const ClmulField *f;
+    void Mul(uint32_t *r, const uint32_t *a, const uint32_t *b) const { f->mul(*f, r, a, b); }
+    void Sqr(uint32_t *r, const uint32_t *a) const { f->sqr(*f, r, a); }
+};
+
+// Everything the ladder touches, wiped once at its end.
+struct LadderState {
+    Elem x1, z1, x2, z2, t, u, v;
+    uint32_t swapped;
+};
+
+inline void Add(uint32_t *a, const uint32_t *b) {
+    for (int i = 0; i < kWords; ++i) a[i] ^= b[i];
+}
+
+// Leaves (X1, Z1) = kP and (X2, Z2) = (k + 1)P for the bits 0..m-1 of k. Each step
+// is Madd into the pair selected by the bit, then Mdbl of the other, done as a
+// conditional swap around one fixed sequence of operations.
+template <class Ops>
+void Ladder(const Ops &op, const TEcc *ecc, const uint32_t *k, const uint32_t *x, LadderState &s) {
+    std::memset(&s, 0, sizeof s);
+    s.x1[0] = 1;
+    BaseCopy(x, s.x2);
+    s.z2[0] = 1;
+    for (int j = static_cast<int>(ecc->M) - 1; j >= 0; --j) {
+        const uint32_t bit = (k[j >> 5] >> (j & 31)) & 1u;
+        CondSwap(s.swapped ^ bit, s.x1, s.z1, s.x2, s.z2);
+        s.swapped = bit;
+        // Madd: (X2, Z2) += (X1, Z1)
+        op.Mul(s.x2, s.x2, s.z1);
+        op.Mul(s.z2, s.z2, s.x1);
+        op.Mul(s.t, s.x2, s.z2);
+        Add(s.z2, s.x2);
+        op.Sqr(s.z2, s.z2);
+        op.Mul(s.x2, x, s.z2);
+        Add(s.x2, s.t);
+        // Mdbl: (X1, Z1) = 2 (X1, Z1)
+        op.Sqr(s.u, s.x1);
+        op.Sqr(s.v, s.z1);
+        op.Mul(s.z1, s.u, s.v);
+        op.Sqr(s.x1, s.u);
+        op.Sqr(s.v, s.v);
+        op.Mul(s.v, s.v, ecc->B);
+        Add(s.x1, s.v);
+    }
+    CondSwap(s.swapped, s.x1, s.z1, s.x2, s.z2);
+}
+
 }  // namespace
 
 int EccPointIsInfinity(const TEcPoint *p) { return BaseIsZero(p->x) && BaseIsZero(p->y); }
@@ -192,7 +248,6 @@ KCARLIB_API void AfSum(const TEcc *ecc, TEcPoint *p, const TEcPoint *q) {
 // the ladder started at the top bit would have, so the result is the same for
 // every k while neither the step count nor the memory accessed depends on k.
 KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint *p, TEcPoint *r) {
-    const int m = static_cast<int>(ecc->M);
     if (BaseIsZero(p->x)) {
         // O, or a point of order 2 (x = 0): kP is P for odd k and O for even k.
         TEcPoint q;
@@ -203,30 +258,21 @@ KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint
     }
     TEcPoint base;
     PointCopy(p, &base);
-    Elem x1 = {1}, z1 = {}, x2, z2 = {1};
-    BaseCopy(base.x, x2);
-    uint32_t swapped = 0;
-    for (int j = m - 1; j >= 0; --j) {
-        const uint32_t bit = (k[j >> 5] >> (j & 31)) & 1u;
-        CondSwap(swapped ^ bit, x1, z1, x2, z2);
-        swapped = bit;
-        Madd(ecc, x2, z2, x1, z1, base.x);
-        Mdbl(ecc, x1, z1);
-    }
-    CondSwap(swapped, x1, z1, x2, z2);
-    if (BaseIsZero(z1)) {
+    LadderState st;
+    ClmulField fast;
+    if (ClmulFieldFor(ecc, &fast))
+        Ladder(FastOps{&fast}, ecc, k, base.x, st);
+    else
+        Ladder(PortableOps{ecc}, ecc, k, base.x, st);
+    if (BaseIsZero(st.z1)) {
         PointClear(r);
-    } else if (BaseIsZero(z2)) {
+    } else if (BaseIsZero(st.z2)) {
         PointCopy(&base, r);
         AfNegate(ecc, r);
     } else {
-        Mxy(ecc, &base, x1, z1, x2, z2, r);
+        Mxy(ecc, &base, st.x1, st.z1, st.x2, st.z2, r);
     }
-    kcar::SecureWipe(x1, sizeof x1);
-    kcar::SecureWipe(z1, sizeof z1);
-    kcar::SecureWipe(x2, sizeof x2);
-    kcar::SecureWipe(z2, sizeof z2);
-    kcar::SecureWipe(&swapped, sizeof swapped);
+    kcar::SecureWipe(&st, sizeof st);
 }
 
 KCARLIB_API void EccShrinkPoint(const TEcc *ecc, const TEcPoint *p, uint32_t *out) {
