@@ -1,8 +1,24 @@
 #include "session/nki_handle.h"
 
+#include <cstring>
+
+#include "api/handle_registry.h"
+#include "crypto/secure_wipe.h"
 #include "token/nki_abs.h"
 
 namespace kcar {
+
+// The generator's callback reaches a context's random bits through this hook; the
+// pointer is checked against the live contexts before it is used.
+int NkiContextRandomBit(void *context) noexcept {
+    TNkiHandle *h = FindHandle(context);
+    return h != nullptr ? h->GetRandomBit() : 0;
+}
+
+TNkiHandle::TNkiHandle() {
+    HashInit(&Hash, nullptr, nullptr);
+    HashInit(&DsHash, nullptr, nullptr);
+}
 
 TNkiHandle::~TNkiHandle() {
     if (Token != nullptr) {
@@ -10,72 +26,47 @@ TNkiHandle::~TNkiHandle() {
         delete Token;
         Token = nullptr;
     }
-    delete[] CertStore;
-    CertStore = nullptr;
+    if (RngReady) {
+        MagmaRngDone(&Rng);
+        RngReady = 0;
+    }
+    DropCertStore();
+    HashDone(&Hash);
+    HashDone(&DsHash);
+    MagmaDone(&Cipher);
+    EccDone(&Curve);
+    EccDone(&DsCurve);
+    SecureWipeObject(Rng);
     Magic = 0;
 }
 
-// No token layer is linked into this build yet: a session never opens, so every
-// session operation answers "Device haven't connected".
-uint32_t TNkiHandle::OpenSession(const char *) { return NKI_E_NOT_CONNECTED; }
+int TNkiHandle::GetRandomBit() { return RngReady ? MagmaRngNextBit(&Rng) : 0; }
 
-uint32_t TNkiHandle::CloseSession() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::IsCardPresent() { return Token == nullptr ? NKI_E_CONNECTION_ABORTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetUid(void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetInfo(tagTNKIinfo *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetCryptoParams(uint8_t, void *, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetRandomBlock(void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GenerateKeyPair(uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetPublicKey(uint32_t, void *, bool) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::ActivateFutureKey() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::IoControl(uint32_t, const void *, uint32_t, void *, uint32_t, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::CheckPinEx(const void *, int32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::ForgetPin() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::ChangePinEx(const void *, int32_t, const void *, int32_t, int32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetAuthSize(int32_t *, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::DoAuthentication(const void *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::InitHash(const void *, const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetHash(const void *, uint32_t, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::HashUpdate(const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::HashFinal(void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::InitDS(const tagTECParams *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SignHash(const void *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyHash(const void *, const void *, const void *, bool) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyHashEx(const void *, const void *, bool, const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SignData(const void *, uint32_t, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyData(const void *, uint32_t, const void *, const void *, bool) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyDataEx(const void *, uint32_t, const void *, bool, const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::LoadData(const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SignFinal(void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyFinal(const void *, const void *, bool) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::VerifyFinalEx(const void *, bool, const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SignCAReq(const void *, uint32_t, void *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SignCAReqEx(const void *, uint32_t, uint32_t, void *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::InitCipher(const void *, const void *, const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::Encrypt(void *, uint32_t, uint8_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::Decrypt(void *, uint32_t, uint8_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetMAC(const void *, uint32_t, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::CheckMAC(const void *, uint32_t, const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::MACUpdate(const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetMACFinal(void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::CheckMACFinal(const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::ResetCipher(const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetSKTokenSize(uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetSKTokenSizeEx(const tagTECParams &, bool, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetSessionKey(void *, const void *, const void *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetSessionKeyEx(void *, uint32_t, const void *, bool, const tagTECParams *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetSessionKeyMac(void *, uint32_t, const void *, bool, const tagTECParams *, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SetSessionKeyEx(void *, uint32_t, const void *, bool, const tagTECParams *, const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SetSessionKeyMac(void *, uint32_t, const void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SetCACert(const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetCACert(void *, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::DelCACert() { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetCertSize(uint8_t, uint32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetCert(uint8_t, void *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::SetCert(const void *, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::DelCert(uint8_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::GetFileSize(int32_t *) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::ReadFile(void *, uint32_t, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
-uint32_t TNkiHandle::WriteFile(const void *, uint32_t, uint32_t) { return Token == nullptr ? NKI_E_NOT_CONNECTED : NKI_E_UNSUPPORTED_FUNCTION; }
+void WordsFromBytes(const uint8_t *bytes, std::size_t count, uint32_t *words) {
+    std::memset(words, 0, ECC_WORDS * sizeof(uint32_t));
+    for (std::size_t i = 0; i < count && i < ECC_WORDS * 4; ++i) words[i / 4] |= uint32_t(bytes[i]) << (8 * (i % 4));
+}
+
+void BytesFromWords(const uint32_t *words, uint8_t *bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = i < ECC_WORDS * 4 ? static_cast<uint8_t>(words[i / 4] >> (8 * (i % 4))) : 0;
+}
+
+bool CurveFromParams(TEcc &curve, const tagTECParams &params, bool withBasePoint, TEccRandFunc rand, void *ctx) {
+    EccInit(&curve, rand, ctx);
+    if (!EccSetBaseField(&curve, static_cast<int32_t>(params.m), static_cast<int32_t>(params.k1),
+                         static_cast<int32_t>(params.k2), static_cast<int32_t>(params.k3)))
+        return false;
+    const std::size_t L = (params.m + 7) / 8;
+    uint32_t b[ECC_WORDS], n[ECC_WORDS];
+    EccBaseFromArrayLSB(&curve, params.B, static_cast<int64_t>(L), b);
+    EccIntFromArrayLSB(&curve, params.N, static_cast<int64_t>(L), n);
+    if (!EccSetCurve(&curve, static_cast<int32_t>(params.A), b, n)) return false;
+    if (!withBasePoint) return true;
+    TEcPoint p;
+    EccBaseFromArrayLSB(&curve, params.Px, static_cast<int64_t>(L), p.x);
+    EccBaseFromArrayLSB(&curve, params.Py, static_cast<int64_t>(L), p.y);
+    return EccSetBasePoint(&curve, &p) != 0;
+}
 
 }  // namespace kcar

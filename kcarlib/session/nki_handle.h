@@ -1,8 +1,25 @@
 // TNkiHandle: one library context and the session it holds.
+//
+// The context owns its TNkiAbs while a session is open. Hashing, verification,
+// encryption, MACs and the sender's side of key agreement are computed here;
+// everything that needs a private key is sent to the token. Every session
+// operation answers 3 when no session is open, before it looks at its arguments;
+// a required pointer that is null answers 251.
+//
+// Before the first init call of a context:
+//  - the general hash (nkiInitHash) starts from the default parameters: the
+//    Uz34311 table and a zero start vector;
+//  - signing and verification (nkiInitDS) use the token's own curve and hash
+//    parameters, as after nkiInitDS(null); a failed nkiInitDS returns to this;
+//  - the cipher and MAC calls (nkiInitCipher) have no key and answer 54
+//    ("Operation was not initialized").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "kcarlib/ecc.h"
+#include "kcarlib/gost.h"
 #include "kcarlib/nki.h"
 
 namespace kcar {
@@ -19,7 +36,7 @@ public:
     static constexpr uint32_t FutureKeyLoaded = 0x00000010;
     static constexpr uint32_t SessionOpen = 0x40000000;
 
-    TNkiHandle() = default;
+    TNkiHandle();
     // Disconnects and deletes an open session's token, releases the certificate
     // store and clears the magic word.
     virtual ~TNkiHandle();
@@ -95,6 +112,9 @@ public:
                              const tagTECParams *params, const void *incomingToken);
     uint32_t SetSessionKeyMac(void *key32, uint32_t keyNumber, const void *incomingToken);
 
+    // Random bit of the context's generator, for the curve code's callback.
+    int GetRandomBit();
+
     // Certificate store and user file.
     uint32_t SetCACert(const void *certificate, uint32_t length);
     uint32_t GetCACert(void *buffer, uint32_t *length);
@@ -112,12 +132,51 @@ public:
     tagTECParams Params{};
     uint64_t ElementSize = 0;
     uint64_t SignSize = 0;
+    TEcc Curve{};
+    TEcc DsCurve{};
+    TGostHash Hash{};
+    TGostHash DsHash{};
+    TGostCipher Cipher{};
+    TEcPoint OwnerKey{};
+    TEcPoint FutureKey{};
+    TMagmaRng Rng{};
     uint8_t RngReady = 0;
     uint32_t UserFileSize = 0;
     uint32_t CertFileSize = 0;
     uint8_t *CertStore = nullptr;
     uint32_t CertStoreSize = 0;
     uint32_t State = 0;
+    // DsCurve and DsHash hold the parameters of a successful InitDS.
+    bool DsReady = false;
+    // Cipher holds a key from InitCipher.
+    bool CipherReady = false;
+
+private:
+    uint32_t CloseOnFailure(uint32_t code);
+    // Runs InitDS(null) when signing and verification have no parameters yet.
+    uint32_t EnsureDs();
+    // Reads a public key in either form on the given curve; false when it cannot be a point.
+    bool LoadPublicKey(const TEcc &curve, const void *key, bool compressed, TEcPoint &point) const;
+    void StoreEcPoint(const TEcPoint &point, void *out, bool compressed) const;
+    uint32_t VerifyOn(const TEcc &curve, const uint8_t *hash32, const void *publicKey, bool compressed,
+                      const void *signature, uint32_t signatureLength) const;
+    // Session keys.
+    uint32_t SendSessionKey(void *key32, const TEcc &curve, const TEcPoint &peer, const uint8_t *sbox64,
+                            bool withMac, bool resetDs, uint8_t *out);
+    uint32_t ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, uint8_t *key1);
+    // Certificate store.
+    void DropCertStore() noexcept;
+    uint32_t UnpackCertificates();
+    uint32_t PackCertificates(uint8_t *store, uint32_t size);
+    uint32_t CommitStore(uint8_t *store, uint32_t size);
+    uint32_t SeekToCert(uint32_t index, const uint8_t *&data, uint32_t &header);
 };
+
+// Sets up a curve from a caller's parameter record (elements least significant
+// byte first). Answers false when the field, the curve or the base point is refused.
+bool CurveFromParams(TEcc &curve, const tagTECParams &params, bool withBasePoint, TEccRandFunc rand, void *ctx);
+// Field element or integer from little-endian bytes, and back.
+void WordsFromBytes(const uint8_t *bytes, std::size_t count, uint32_t *words);
+void BytesFromWords(const uint32_t *words, uint8_t *bytes, std::size_t count);
 
 }  // namespace kcar
