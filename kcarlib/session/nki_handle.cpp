@@ -66,7 +66,9 @@ bool CurveFromParams(TEcc &curve, const tagTECParams &params, bool withBasePoint
     TEcPoint p;
     EccBaseFromArrayLSB(&curve, params.Px, static_cast<int64_t>(L), p.x);
     EccBaseFromArrayLSB(&curve, params.Py, static_cast<int64_t>(L), p.y);
-    return EccSetBasePoint(&curve, &p) != 0;
+    // Setting a base point only checks its range; a point off the curve, or not of
+    // order n, would make every signature and key agreement on it meaningless.
+    return EccSetBasePoint(&curve, &p) != 0 && EccVerifyBasePoint(&curve) != 0;
 }
 
 }  // namespace kcar

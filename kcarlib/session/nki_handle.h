@@ -173,7 +173,8 @@ private:
 };
 
 // Sets up a curve from a caller's parameter record (elements least significant
-// byte first). Answers false when the field, the curve or the base point is refused.
+// byte first). Answers false when the field or the curve is refused, or the base
+// point is not a point of order n on the curve.
 bool CurveFromParams(TEcc &curve, const tagTECParams &params, bool withBasePoint, TEccRandFunc rand, void *ctx);
 // Field element or integer from little-endian bytes, and back.
 void WordsFromBytes(const uint8_t *bytes, std::size_t count, uint32_t *words);

@@ -121,6 +121,9 @@ uint32_t TNkiHandle::ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, ui
     WordsFromBytes(ephemeral, ElementSize, x);
     TEcPoint u;
     EccExpandPoint(&Curve, x, &u);
+    // A key field that is no point of the token's group is a damaged SK token, not
+    // something to hand to the token.
+    if (!EccVerifyPublicKey(&Curve, &u)) return NKI_E_INVALID_TOKEN;
     uint8_t point[TNkiAbs::kPointSize];
     BytesFromWords(u.x, point, 64);
     BytesFromWords(u.y, point + 64, 64);
