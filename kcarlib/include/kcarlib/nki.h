@@ -134,7 +134,16 @@ KCARLIB_API uint32_t nkiChangePassword(NKI_CONTEXT context, const void *key);
 KCARLIB_API uint32_t nkiGetAuthSize(NKI_CONTEXT context, int32_t *challengeLength, uint32_t *responseLength);
 KCARLIB_API uint32_t nkiDoAuthentification(NKI_CONTEXT context, const void *challenge, void *response);
 
-/* ---- Hash and digital signature ---- */
+/* ---- Hash and digital signature ----
+ * Two independent hash streams: the general one (nkiInitHash, nkiGetHash,
+ * nkiHashUpdate, nkiHashFinal) and the signature stream (nkiInitDS, nkiDSLoadData,
+ * nkiSignFinal, nkiVerifyFinal). A final does not reset its stream.
+ * Before the first nkiInitHash of a context the general hash uses the default
+ * parameters (table Uz34311, zero start vector). Before the first successful
+ * nkiInitDS, signing and verification use the token's own curve and hash
+ * parameters, as after nkiInitDS(context, NULL); a refused nkiInitDS (251) returns
+ * to them. Verification answers 0 (valid) or 129 (invalid); a malformed key or
+ * signature is invalid. A signature length of 0 stands for the curve's default. */
 
 KCARLIB_API uint32_t nkiInitHash(NKI_CONTEXT context, const void *iv32, const void *sbox64);
 KCARLIB_API uint32_t nkiGetHash(NKI_CONTEXT context, const void *data, uint32_t length, void *hash32);
@@ -175,7 +184,13 @@ KCARLIB_API uint32_t nkiVerifyDocFinalEx(NKI_CONTEXT context, const void *stamp,
                                          const void *publicKey, uint8_t compressed, const void *signature,
                                          uint32_t signatureLength);
 
-/* ---- Encryption and MAC ---- */
+/* ---- Encryption and MAC ----
+ * One key and synchronisation message serve encryption and MAC. Until the first
+ * nkiInitCipher of a context there is no key: the cipher and MAC calls answer
+ * 54 ("Operation was not initialized"). Modes: 1 simple replacement (whole 8-byte
+ * blocks only; trailing bytes are left unchanged), 2 gamma, 3 gamma with feedback
+ * (both continue across calls); any other mode answers 52. The Hw calls are not
+ * implemented in this build (252). */
 
 KCARLIB_API uint32_t nkiInitCipher(NKI_CONTEXT context, const void *key32, const void *sync8, const void *sbox64);
 KCARLIB_API uint32_t nkiEncrypt(NKI_CONTEXT context, void *data, uint32_t length, uint8_t mode);
@@ -196,7 +211,10 @@ KCARLIB_API uint32_t nkiHwInitCipher(NKI_CONTEXT context, void *a1, void *a2, vo
 KCARLIB_API uint32_t nkiHwCipherUpdate(NKI_CONTEXT context, void *data, uint32_t length);
 KCARLIB_API uint32_t nkiHwGetMac(NKI_CONTEXT context, void *mac);
 
-/* ---- Session keys ---- */
+/* ---- Session keys ----
+ * An SK token is L + 4 + S bytes (nkiGetSKTokenSize/Ex); the session key is 32
+ * bytes. Only key number 1 is served (else 52). The key is written only when the
+ * whole operation succeeds; an incoming SK token that fails a check answers 104. */
 
 KCARLIB_API uint32_t nkiGetSKTokenSize(NKI_CONTEXT context, uint32_t *size);
 KCARLIB_API uint32_t nkiGetSKTokenSizeEx(NKI_CONTEXT context, tagTECParams params, uint8_t withMac, uint32_t *size);
