@@ -155,12 +155,17 @@ private:
     uint32_t CloseOnFailure(uint32_t code);
     // Runs InitDS(null) when signing and verification have no parameters yet.
     uint32_t EnsureDs();
+    // Restarts the signature stream and hashes one whole message with it.
+    uint32_t HashMessageDs(const void *data, uint32_t length, uint8_t *hash32);
     // Reads a public key in either form on the given curve; false when it cannot be a point.
     bool LoadPublicKey(const TEcc &curve, const void *key, bool compressed, TEcPoint &point) const;
     void StoreEcPoint(const TEcPoint &point, void *out, bool compressed) const;
     uint32_t VerifyOn(const TEcc &curve, const uint8_t *hash32, const void *publicKey, bool compressed,
                       const void *signature, uint32_t signatureLength) const;
-    // Session keys.
+    // Session keys. SendOnCurve: the sending side on the receiver's curve; a signed
+    // SK token first returns the signature parameters to the token's own.
+    uint32_t SendOnCurve(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                         const tagTECParams *params, void *outgoingToken, bool withMac);
     uint32_t SendSessionKey(void *key32, const TEcc &curve, const TEcPoint &peer, const uint8_t *sbox64,
                             bool withMac, bool resetDs, uint8_t *out);
     uint32_t ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, uint8_t *key1);

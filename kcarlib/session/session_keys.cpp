@@ -85,8 +85,8 @@ uint32_t TNkiHandle::SendSessionKey(void *key32, const TEcc &curve, const TEcPoi
     return rc;
 }
 
-uint32_t TNkiHandle::GetSessionKeyEx(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
-                                     const tagTECParams *params, void *outgoingToken) {
+uint32_t TNkiHandle::SendOnCurve(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                                 const tagTECParams *params, void *outgoingToken, bool withMac) {
     if (Token == nullptr) return NKI_E_NOT_CONNECTED;
     if (keyNumber != 1) return NKI_E_OUT_OF_RANGE;
     if (outgoingToken == nullptr || key32 == nullptr || params == nullptr || peerPublicKey == nullptr)
@@ -95,24 +95,20 @@ uint32_t TNkiHandle::GetSessionKeyEx(void *key32, uint32_t keyNumber, const void
     TEcPoint peer;
     uint32_t rc = NKI_E_BAD_ARGUMENTS;
     if (CurveFromParams(curve, *params, true, iRngFunc, this) && LoadPublicKey(curve, peerPublicKey, compressed, peer))
-        rc = SendSessionKey(key32, curve, peer, params->Sbox, false, true, static_cast<uint8_t *>(outgoingToken));
+        rc = SendSessionKey(key32, curve, peer, params->Sbox, withMac, !withMac,
+                            static_cast<uint8_t *>(outgoingToken));
     EccDone(&curve);
     return rc;
 }
 
+uint32_t TNkiHandle::GetSessionKeyEx(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
+                                     const tagTECParams *params, void *outgoingToken) {
+    return SendOnCurve(key32, keyNumber, peerPublicKey, compressed, params, outgoingToken, false);
+}
+
 uint32_t TNkiHandle::GetSessionKeyMac(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
                                       const tagTECParams *params, void *outgoingToken) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
-    if (keyNumber != 1) return NKI_E_OUT_OF_RANGE;
-    if (outgoingToken == nullptr || key32 == nullptr || params == nullptr || peerPublicKey == nullptr)
-        return NKI_E_BAD_ARGUMENTS;
-    TEcc curve;
-    TEcPoint peer;
-    uint32_t rc = NKI_E_BAD_ARGUMENTS;
-    if (CurveFromParams(curve, *params, true, iRngFunc, this) && LoadPublicKey(curve, peerPublicKey, compressed, peer))
-        rc = SendSessionKey(key32, curve, peer, params->Sbox, true, false, static_cast<uint8_t *>(outgoingToken));
-    EccDone(&curve);
-    return rc;
+    return SendOnCurve(key32, keyNumber, peerPublicKey, compressed, params, outgoingToken, true);
 }
 
 uint32_t TNkiHandle::ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, uint8_t *key1) {

@@ -54,6 +54,16 @@ uint32_t TNkiHandle::InitDS(const tagTECParams *params) {
 
 uint32_t TNkiHandle::EnsureDs() { return DsReady ? NKI_OK : InitDS(nullptr); }
 
+uint32_t TNkiHandle::HashMessageDs(const void *data, uint32_t length, uint8_t *hash32) {
+    if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
+    uint32_t rc = EnsureDs();
+    if (rc != NKI_OK) return rc;
+    HashClear(&DsHash);
+    ::HashUpdate(&DsHash, data, length);
+    ::HashFinal(&DsHash, hash32);
+    return NKI_OK;
+}
+
 uint32_t TNkiHandle::SignHash(const void *hash32, void *signature) {
     NKI_REQUIRE_SESSION();
     if (hash32 == nullptr || signature == nullptr) return NKI_E_BAD_ARGUMENTS;
@@ -62,14 +72,10 @@ uint32_t TNkiHandle::SignHash(const void *hash32, void *signature) {
 
 uint32_t TNkiHandle::SignData(const void *data, uint32_t length, void *signature) {
     NKI_REQUIRE_SESSION();
-    if ((data == nullptr && length > 0) || signature == nullptr) return NKI_E_BAD_ARGUMENTS;
-    uint32_t rc = EnsureDs();
-    if (rc != NKI_OK) return rc;
+    if (signature == nullptr) return NKI_E_BAD_ARGUMENTS;
     uint8_t hash[32];
-    HashClear(&DsHash);
-    ::HashUpdate(&DsHash, data, length);
-    ::HashFinal(&DsHash, hash);
-    return SignHash(hash, signature);
+    uint32_t rc = HashMessageDs(data, length, hash);
+    return rc != NKI_OK ? rc : SignHash(hash, signature);
 }
 
 uint32_t TNkiHandle::LoadData(const void *data, uint32_t length) {
@@ -132,14 +138,9 @@ uint32_t TNkiHandle::VerifyHash(const void *hash32, const void *publicKey, const
 uint32_t TNkiHandle::VerifyDataEx(const void *data, uint32_t length, const void *publicKey, bool compressed,
                                   const void *signature, uint32_t signatureLength) {
     NKI_REQUIRE_SESSION();
-    if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
-    uint32_t rc = EnsureDs();
-    if (rc != NKI_OK) return rc;
     uint8_t hash[32];
-    HashClear(&DsHash);
-    ::HashUpdate(&DsHash, data, length);
-    ::HashFinal(&DsHash, hash);
-    return VerifyHashEx(hash, publicKey, compressed, signature, signatureLength);
+    uint32_t rc = HashMessageDs(data, length, hash);
+    return rc != NKI_OK ? rc : VerifyHashEx(hash, publicKey, compressed, signature, signatureLength);
 }
 
 uint32_t TNkiHandle::VerifyData(const void *data, uint32_t length, const void *publicKey, const void *signature,
