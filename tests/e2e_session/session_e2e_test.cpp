@@ -1,7 +1,8 @@
 // Sessions of the shared library on nki-vtoken daemons through a real pcscd and
 // the vpcd reader (run under scripts/pcsc-stack): PIN, owner key, signatures,
 // the certificate store and user file across reopening and daemon restarts,
-// session keys between two tokens, and a card pulled in mid-session.
+// session keys between two tokens, a card pulled in mid-session, and the
+// nki-demo example program.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -391,6 +393,52 @@ TEST_F(SessionE2E, APulledCardAnswers35AndTheContextRecovers) {
     ASSERT_EQ(nkiCheckPINEx(c, kPin, 8), NKI_OK);
     ASSERT_EQ(nkiSignData(c, data.data(), static_cast<uint32_t>(data.size()), sig.data()), NKI_OK);
     EXPECT_EQ(nkiVerifyData(c, data.data(), static_cast<uint32_t>(data.size()), key.data(), sig.data(), 0), NKI_OK);
+}
+
+struct DemoRun {
+    int status = -1;
+    std::string output;
+};
+
+DemoRun Demo(const std::string &args) {
+    DemoRun run;
+    FILE *p = ::popen((std::string(NKI_DEMO_PATH) + " " + args + " 2>&1").c_str(), "r");
+    if (!p) return run;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) run.output += buf;
+    const int st = ::pclose(p);
+    run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return run;
+}
+
+TEST_F(SessionE2E, DemoSignsAFileWithANewKeyThenWithTheSameKeyAndFailsCleanly) {
+    EXPECT_EQ(Demo("").status, 1) << "no token";
+    auto token = StartToken(0, "demo.state");
+    const std::string file = dir_.File("letter.txt");
+    {
+        FILE *f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("a letter to be signed\n", f);
+        std::fclose(f);
+    }
+
+    DemoRun first = Demo(file);
+    EXPECT_EQ(first.status, 0) << first.output;
+    EXPECT_NE(first.output.find("generating one"), std::string::npos) << first.output;
+    EXPECT_NE(first.output.find("signature verified"), std::string::npos) << first.output;
+    DemoRun second = Demo("--pin 12345678 " + file);
+    EXPECT_EQ(second.status, 0) << second.output;
+    EXPECT_EQ(second.output.find("generating one"), std::string::npos) << "the key is kept on the token";
+    auto key = [](const std::string &out) { return out.substr(out.find("owner public key"), 120); };
+    ASSERT_NE(first.output.find("owner public key"), std::string::npos);
+    ASSERT_NE(second.output.find("owner public key"), std::string::npos);
+    EXPECT_EQ(key(first.output), key(second.output));
+
+    DemoRun wrong = Demo("--pin 1111 " + file);
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.output.find("result 233"), std::string::npos) << wrong.output;
+    EXPECT_EQ(Demo(dir_.File("missing")).status, 1);
+    EXPECT_EQ(Demo("--bogus").status, 2);
 }
 
 }  // namespace
