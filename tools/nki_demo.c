@@ -55,6 +55,7 @@ static const char *Describe(uint32_t rc) {
 
 /* Reports a failed call; answers 1 so that callers can return it. */
 static int Fail(const char *what, uint32_t rc) {
+    fflush(stdout); /* keep the report after what was printed before it */
     fprintf(stderr, "nki-demo: %s failed: result %u (%s)\n", what, (unsigned)rc, Describe(rc));
     return 1;
 }
