@@ -169,6 +169,9 @@ private:
     uint32_t SendSessionKey(void *key32, const TEcc &curve, const TEcPoint &peer, const uint8_t *sbox64,
                             bool withMac, bool resetDs, uint8_t *out);
     uint32_t ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, uint8_t *key1);
+    // Checks a signed SK token against the sender's key and has the token derive the keys.
+    uint32_t ReceiveSigned(const TEcc &curve, const TEcPoint &sender, const uint8_t *sbox64, const uint8_t *in,
+                           void *key32);
     // Certificate store.
     void DropCertStore() noexcept;
     uint32_t UnpackCertificates();

@@ -138,22 +138,22 @@ uint32_t TNkiHandle::SetSessionKeyEx(void *key32, uint32_t keyNumber, const void
 
     TEcc curve;
     TEcPoint sender;
-    uint32_t rc = NKI_OK;
-    if (!CurveFromParams(curve, *params, true, nullptr, nullptr) ||
-        !LoadPublicKey(curve, peerPublicKey, compressed, sender)) {
-        rc = NKI_E_BAD_ARGUMENTS;
-    } else if (in[0] != ElementSize || in[1] != 0) {
-        rc = NKI_E_INVALID_TOKEN;
-    } else {
-        uint8_t hash[32];
-        HashKeyField(in + 4, ElementSize, params->Sbox, hash);
-        if (!EccCheckHash(&curve, &sender, hash, in + 4 + ElementSize, 0)) rc = NKI_E_INVALID_TOKEN;
-    }
+    uint32_t rc = NKI_E_BAD_ARGUMENTS;
+    if (CurveFromParams(curve, *params, true, nullptr, nullptr) && LoadPublicKey(curve, peerPublicKey, compressed, sender))
+        rc = ReceiveSigned(curve, sender, params->Sbox, in, key32);
     EccDone(&curve);
-    if (rc != NKI_OK) return rc;
+    return rc;
+}
 
+uint32_t TNkiHandle::ReceiveSigned(const TEcc &curve, const TEcPoint &sender, const uint8_t *sbox64,
+                                   const uint8_t *in, void *key32) {
+    // The ephemeral key lies on this token's own curve.
+    if (in[0] != ElementSize || in[1] != 0) return NKI_E_INVALID_TOKEN;
+    uint8_t hash[32];
+    HashKeyField(in + 4, ElementSize, sbox64, hash);
+    if (!EccCheckHash(&curve, &sender, hash, in + 4 + ElementSize, 0)) return NKI_E_INVALID_TOKEN;
     uint8_t key0[32], key1[32];
-    rc = ReceiveWrapKeys(in + 4, key0, key1);
+    uint32_t rc = ReceiveWrapKeys(in + 4, key0, key1);
     if (rc == NKI_OK) std::memcpy(key32, key1, 32);
     SecureWipe(key0, sizeof key0);
     SecureWipe(key1, sizeof key1);
@@ -211,20 +211,8 @@ uint32_t TNkiHandle::GetSessionKey(void *key32, const void *peerPublicKey, const
         return rc;
     }
     const auto *in = static_cast<const uint8_t *>(incomingToken);
-    if (in[0] != ElementSize || in[1] != 0 || in[3] != kTypeSigned) {
-        rc = NKI_E_INVALID_TOKEN;
-    } else {
-        uint8_t hash[32];
-        HashKeyField(in + 4, ElementSize, Params.Sbox, hash);
-        if (!EccCheckHash(&curve, &peer, hash, in + 4 + ElementSize, 0)) rc = NKI_E_INVALID_TOKEN;
-    }
+    rc = in[3] == kTypeSigned ? ReceiveSigned(curve, peer, Params.Sbox, in, key32) : NKI_E_INVALID_TOKEN;
     EccDone(&curve);
-    if (rc != NKI_OK) return rc;
-    uint8_t key0[32], key1[32];
-    rc = ReceiveWrapKeys(in + 4, key0, key1);
-    if (rc == NKI_OK) std::memcpy(key32, key1, 32);
-    SecureWipe(key0, sizeof key0);
-    SecureWipe(key1, sizeof key1);
     return rc;
 }
 

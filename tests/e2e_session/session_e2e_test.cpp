@@ -19,6 +19,7 @@
 
 #include "e2e_support.h"
 #include "kcarlib/nki.h"
+#include "../support/temp_dir.h"
 
 namespace {
 
@@ -43,25 +44,7 @@ Bytes Random(std::size_t n, uint32_t seed) {
     return b;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/session-e2e.XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        if (DIR *d = ::opendir(path_.c_str())) {
-            while (dirent *e = ::readdir(d))
-                if (e->d_name[0] != '.') ::unlink((path_ + "/" + e->d_name).c_str());
-            ::closedir(d);
-        }
-        ::rmdir(path_.c_str());
-    }
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 // A library context, destroyed (closing its session) at the end of the scope.
 class Context {

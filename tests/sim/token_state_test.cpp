@@ -10,39 +10,13 @@
 #include <fstream>
 
 #include "sim_support.h"
+#include "../support/temp_dir.h"
 
 namespace {
 
 using namespace simtest;
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/vtoken-test.XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        if (DIR *d = ::opendir(path_.c_str())) {
-            while (dirent *e = ::readdir(d))
-                if (e->d_name[0] != '.') ::unlink((path_ + "/" + e->d_name).c_str());
-            ::closedir(d);
-        }
-        ::rmdir(path_.c_str());
-    }
-    const std::string &path() const { return path_; }
-    std::vector<std::string> Entries() const {
-        std::vector<std::string> names;
-        if (DIR *d = ::opendir(path_.c_str())) {
-            while (dirent *e = ::readdir(d))
-                if (e->d_name[0] != '.') names.push_back(e->d_name);
-            ::closedir(d);
-        }
-        return names;
-    }
-
-private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 vtoken::State Populated() {
     vtoken::TokenOptions o;

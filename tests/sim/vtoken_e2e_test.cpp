@@ -18,6 +18,7 @@
 #include "e2e_support.h"
 #include "kcarlib/nki_result.h"
 #include "token/nki_abs.h"
+#include "../support/temp_dir.h"
 
 namespace {
 
@@ -110,25 +111,7 @@ std::vector<uint16_t> Exchange(const char *reader, const std::vector<std::vector
     return sws;
 }
 
-class TempDir {
-public:
-    TempDir() {
-        char tmpl[] = "/tmp/vtoken-e2e.XXXXXX";
-        path_ = ::mkdtemp(tmpl);
-    }
-    ~TempDir() {
-        if (DIR *d = ::opendir(path_.c_str())) {
-            while (dirent *e = ::readdir(d))
-                if (e->d_name[0] != '.') ::unlink((path_ + "/" + e->d_name).c_str());
-            ::closedir(d);
-        }
-        ::rmdir(path_.c_str());
-    }
-    std::string File(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testsupport::TempDir;
 
 std::vector<std::string> Daemon(const std::string &state, int port, std::vector<std::string> extra = {}) {
     std::vector<std::string> argv = {NKI_VTOKEN_PATH, "--state", state, "--port", std::to_string(port)};
