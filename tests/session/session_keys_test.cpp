@@ -55,6 +55,17 @@ TEST_F(SessionKeys, SignedAndMacProtectedTokensGiveTheSameKeyOnBothSides) {
     }
 }
 
+TEST_F(SessionKeys, EveryExchangeDrawsAFreshEphemeralKey) {
+    // The ephemeral key comes from the context's generator through the curve
+    // code's random callback; two exchanges must not repeat it.
+    uint8_t first[32], second[32];
+    Bytes t1(32), t2(32);
+    ASSERT_EQ(nkiGetSessionKeyMac(a, first, 1, keyB.data(), 0, &paramsB, t1.data()), NKI_OK);
+    ASSERT_EQ(nkiGetSessionKeyMac(a, second, 1, keyB.data(), 0, &paramsB, t2.data()), NKI_OK);
+    EXPECT_NE(t1, t2);
+    EXPECT_NE(0, std::memcmp(first, second, 32));
+}
+
 TEST_F(SessionKeys, OwnCurveExchange) {
     uint8_t sent[32], received[32];
     Bytes token(76);
