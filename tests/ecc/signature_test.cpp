@@ -245,3 +245,14 @@ TEST(EccConversions, TextAndByteArrays) {
     EccIntToArrayMSB(&ecc, Hex("ABCDEF").w, lsb.data(), 3);
     EXPECT_EQ(lsb, (Bytes{0xAB, 0xCD, 0xEF}));
 }
+
+TEST(EccSignature, BrokenRandomSourceIsRefusedNotWaitedOn) {
+    Example ex;
+    TEcc &ecc = ex.ecc;
+    ecc.RandFunc = [](void *) -> int32_t { return 0; };  // only zero bits
+    uint32_t d[ECC_WORDS];
+    EXPECT_EQ(EccGeneratePrivateKey(&ecc, d), 0);
+    Bytes sig(ecc.SigLen), hash(32, 1);
+    EXPECT_EQ(EccSignHash(&ecc, Hex(ex.v["d"]).w, hash.data(), sig.data()), 0);
+    EXPECT_EQ(EccVerifyCurve(&ecc), 0);
+}

@@ -180,8 +180,9 @@ int IntIsPrime(const TEcc *ecc, const uint32_t *n) {
     }
     for (int round = 0; round < 50; ++round) {
         uint32_t a[kWords];
+        int draw = 0;
         do {
-            if (!IntGenRandom(ecc, a)) return 0;
+            if (!IntGenRandom(ecc, a) || ++draw > kMaxRandomDraws) return 0;  // a broken source
         } while (IntIsZero(a) || IntIsOne(a));
         IntExpMod(a, d, n);
         if (IntIsOne(a) || IntIsEqual(a, nm1)) continue;

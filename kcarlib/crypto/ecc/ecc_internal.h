@@ -10,6 +10,10 @@ namespace kcar::ecc {
 
 constexpr int kWords = 16;
 constexpr int kDWords = 32;
+// Draws of a random value before a source that keeps repeating an unusable one
+// (zero, one) is taken as broken; a working source needs more with negligible
+// probability.
+constexpr int kMaxRandomDraws = 64;
 
 // Bit access on elements (16 words) and double elements (32 words).
 int BitGet(const uint32_t *a, int i);

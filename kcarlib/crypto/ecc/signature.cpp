@@ -47,10 +47,13 @@ extern "C" {
 
 KCARLIB_API int32_t EccGeneratePrivateKey(const TEcc *ecc, uint32_t *d) {
     if (!ecc->BasePointSet || ecc->RandFunc == nullptr) return 0;
-    do {
+    // A working source gives zero with negligible probability; one that keeps
+    // giving it is broken, and is refused rather than waited on for ever.
+    for (int draw = 0; draw < kMaxRandomDraws; ++draw) {
         IntGenRandom(ecc, d);
-    } while (IntIsZero(d));
-    return 1;
+        if (!IntIsZero(d)) return 1;
+    }
+    return 0;
 }
 
 KCARLIB_API int32_t EccCalcPublicKey(const TEcc *ecc, const uint32_t *d, TEcPoint *q) {
@@ -70,7 +73,8 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
     uint32_t e[kWords], h[kWords], y[kWords], r[kWords], s[kWords];
     TEcPoint rp;
     CvHash2Base(ecc, hash, h);
-    for (;;) {
+    bool found = false;
+    for (int draw = 0; draw < kMaxRandomDraws && !found; ++draw) {
         IntGenRandom(ecc, e);
         EccScalarMul(ecc, e, &ecc->P, &rp);
         if (BaseIsZero(rp.x)) continue;
@@ -81,7 +85,14 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
         MulModConstTime(s, r, ecc->N);
         IntAddMod(s, e, ecc->N);
         if (IntIsZero(s)) continue;
-        break;
+        found = true;
+    }
+    if (!found) {  // the random source is broken
+        kcar::SecureWipe(e, sizeof e);
+        kcar::SecureWipe(s, sizeof s);
+        kcar::SecureWipe(&rp, sizeof rp);
+        kcar::SecureWipe(y, sizeof y);
+        return 0;
     }
     const int64_t half = ecc->SigLen / 2;
     CvBase2Mem(r, signature, half);
