@@ -420,6 +420,10 @@ Token::Reply Token::GetSerial(const Apdu &a) {
 // ---- Keys ----
 
 const KeySlot *Token::UsableKey(int n, uint16_t &sw) const {
+    if (!verified_) {
+        sw = kSecurity;
+        return nullptr;
+    }
     if (n < 1 || static_cast<std::size_t>(n) > state_.keys.size() ||
         state_.keys[static_cast<std::size_t>(n) - 1].state != KeyState::Ready) {
         sw = kKeyState;
@@ -474,7 +478,6 @@ Token::Reply Token::ShiftKeys(const Apdu &a) {
 Token::Reply Token::SignHash(const Apdu &a) {
     if (a.p1 != 0x00 || a.p2 != 0x00) return Sw(kWrongP1P2);
     if (!a.hasData || a.data.size() != 32) return Sw(kWrongLength);
-    if (!verified_) return Sw(kSecurity);
     uint16_t sw = 0;
     const KeySlot *key = UsableKey(1, sw);
     if (!key) return Sw(sw);
@@ -486,7 +489,6 @@ Token::Reply Token::SignHash(const Apdu &a) {
 Token::Reply Token::SignRequest(const Apdu &a) {
     if (a.p2 != 0x00 || a.p1 == 0 || a.p1 > state_.keys.size()) return Sw(kWrongP1P2);
     if (!a.hasData || a.data.size() != 32) return Sw(kWrongLength);
-    if (!verified_) return Sw(kSecurity);
     uint16_t sw = 0;
     const KeySlot *key = UsableKey(a.p1, sw);
     if (!key) return Sw(sw);
@@ -500,7 +502,6 @@ Token::Reply Token::SignRequest(const Apdu &a) {
 Token::Reply Token::Authenticate(const Apdu &a) {
     if (a.p1 != 0x00 || a.p2 != 0x00) return Sw(kWrongP1P2);
     if (!a.hasData || a.data.size() != 8) return Sw(kWrongLength);
-    if (!verified_) return Sw(kSecurity);
     uint16_t sw = 0;
     const KeySlot *key = UsableKey(1, sw);
     if (!key) return Sw(sw);
@@ -519,7 +520,6 @@ Token::Reply Token::WrapKeys(const Apdu &a) {
     // P1 names the key: 00 the active key. This token has no key number 0 (P1 FF).
     if (a.p1 != 0x00 || a.p2 != 0x00) return Sw(kWrongP1P2);
     if (!a.hasData || a.data.size() != 2 * kElementBytes) return Sw(kWrongLength);
-    if (!verified_) return Sw(kSecurity);
     uint16_t sw = 0;
     const KeySlot *key = UsableKey(1, sw);
     if (!key) return Sw(sw);
@@ -533,7 +533,6 @@ Token::Reply Token::WrapKeys(const Apdu &a) {
 Token::Reply Token::SignDocument(const Apdu &a) {
     if (a.p1 != 0x00 || a.p2 != 0x00) return Sw(kWrongP1P2);
     if (!a.hasData || a.data.size() != 70) return Sw(kWrongLength);
-    if (!verified_) return Sw(kSecurity);
     uint16_t sw = 0;
     const KeySlot *key = UsableKey(1, sw);
     if (!key) return Sw(sw);

@@ -131,7 +131,8 @@ private:
 
     // Checks a reference datum; answers 90 00 on a match. ref: 5 or 6.
     Reply CheckReference(int ref, const uint8_t *block, State &next);
-    // The usable key of slot n, or null with the status word in sw.
+    // The usable key of slot n once the PIN is verified, or null with the status
+    // word in sw (69 82 before VERIFY, 98 0D for an empty or pending slot).
     const KeySlot *UsableKey(int n, uint16_t &sw) const;
     // The transparent file fid of DF 42, or null.
     const Bytes *File(uint16_t fid) const;
