@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/handle_registry.h"
+#include "session/handle_registry.h"
 #include "crypto/secure_wipe.h"
 #include "token/nki_abs.h"
 

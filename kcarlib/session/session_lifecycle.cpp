@@ -4,7 +4,7 @@
 #include <ctime>
 #include <new>
 
-#include "api/pcsc_enum.h"
+#include "token/pcsc_enum.h"
 #include "crypto/secure_wipe.h"
 #include "session/nki_handle.h"
 #include "token/nki_abs.h"

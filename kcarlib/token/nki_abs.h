@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <PCSC/winscard.h>
+#include "token/pcsc.h"
 
 namespace kcar {
 
