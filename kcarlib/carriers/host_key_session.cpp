@@ -130,10 +130,9 @@ uint32_t HostKeySession::WrapKeys(const TEcPoint &peer, uint8_t *key0, uint8_t *
 
 uint32_t HostKeySession::AuthenticationResponse(const uint8_t *challenge8, uint8_t *response) {
     if (challenge8 == nullptr || response == nullptr) return NKI_E_BAD_ARGUMENTS;
-    if (!(state_ & kStPinAccepted)) return NKI_E_PIN_REQUIRED;
-    if (!(state_ & kStOwnerPrivate)) return NKI_E_PRIVATE_KEY_ABSENT;
-    uint32_t rc = EnsureSigner();
+    uint32_t rc = Ready();
     if (rc != NKI_OK) return rc;
+    if (!(state_ & kStOwnerPrivate)) return NKI_E_PRIVATE_KEY_ABSENT;
     uint8_t input[24], hash[32];
     rng_.Fill(input, 16);
     std::memcpy(input + 16, challenge8, 8);

@@ -90,7 +90,7 @@ uint32_t KeyFileCarrier::OpenFile(const std::string &path, const uint8_t *key32)
     SecureWipeObject(owner);
     SecureWipeObject(future);
     SecureWipe(body.data(), body.size());
-    SecureWipeObject(k);
+    k.WipeSecrets();
     return rc;
 }
 
@@ -118,7 +118,7 @@ uint32_t KeyFileCarrier::Commit() {
     k.certs = certs_;
     k.userFile = userFile_;
     keyfile::Bytes body = keyfile::EncodeBody(k);
-    SecureWipeObject(k);
+    k.WipeSecrets();
     uint32_t rc = NKI_OK;
     if (body.size() + keyfile::kHeaderSize + keyfile::kTrailerSize > keyfile::kMaxFile) rc = NKI_E_NO_SPACE;
     uint8_t hash[32], signature[keyfile::kSignatureSize] = {};

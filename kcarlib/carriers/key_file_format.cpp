@@ -41,6 +41,14 @@ uint32_t TrailerCrc(const uint8_t *encBody, std::size_t length, const uint8_t *s
 
 }  // namespace
 
+void KeyFileContent::WipeSecrets() noexcept {
+    SecureWipe(symKey, sizeof symKey);
+    SecureWipe(ownerD, sizeof ownerD);
+    SecureWipe(genSeed, sizeof genSeed);
+    SecureWipe(genKey, sizeof genKey);
+    SecureWipe(futureD, sizeof futureD);
+}
+
 std::size_t BodySize(std::size_t c, std::size_t u) { return (kFixedBody + c + u + 7) / 8 * 8; }
 
 Bytes EncodeBody(const KeyFileContent &k) {

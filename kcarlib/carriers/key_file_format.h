@@ -51,6 +51,9 @@ struct KeyFileContent {
     uint8_t hashSbox[64] = {};    // 388
     Bytes certs;                  // 452: C bytes
     Bytes userFile;               // 452 + C: U bytes
+
+    // Overwrites the keys and the generator's seed and key.
+    void WipeSecrets() noexcept;
 };
 
 // B for the given certificate area and user file: 452 + C + U rounded up to 8.

@@ -62,9 +62,39 @@ TEST_F(KeyFile, FormatOpenSignAndVerify) {
     EXPECT_EQ(s.ActivateFutureKey(), NKI_E_KEY_ABSENT);
     uint8_t challenge[8] = {9, 8, 7, 6, 5, 4, 3, 2}, response[64];
     ASSERT_EQ(s.AuthenticationResponse(challenge, response), NKI_OK);
+    // The response is 16 random bytes and the signature of hash(random || challenge).
+    uint8_t input[24], authHash[32];
+    std::memcpy(input, response, 16);
+    std::memcpy(input + 16, challenge, 8);
+    kcar::HashWith(s.Curve(), input, sizeof input, authHash);
+    EXPECT_EQ(s.VerifyHash(s.OwnerPublicKey(), authHash, response + 16), NKI_OK);
     s.ForgetPin();
     EXPECT_EQ(s.SignHash(hash, sig), NKI_E_PIN_REQUIRED);
     EXPECT_EQ(s.AuthenticationResponse(challenge, response), NKI_E_PIN_REQUIRED);
+}
+
+int32_t SystemBit(void *) {
+    uint8_t b = 0;
+    kcar::SystemRandom(&b, 1);
+    return b & 1;
+}
+
+TEST_F(KeyFile, WrapKeysMatchTheSendersKeys) {
+    kcar::KeyFileCarrier s;
+    ASSERT_EQ(s.OpenFile(path, a.b), NKI_OK);
+    const kcar::CurveParams &c = s.Curve();
+    TEcDHKD sender;
+    ASSERT_TRUE(EcdhInitAll(&sender, c.m, c.k1, c.k2, c.k3, c.a, c.b, c.n, &c.p, c.hashSbox, c.hashIv, SystemBit,
+                            nullptr));
+    uint8_t k0[32], k1[32], r0[32], r1[32];
+    TEcPoint ephemeral;
+    ASSERT_TRUE(EcdhDeriveKeySend(&sender, &s.OwnerPublicKey(), k0, k1, &ephemeral));
+    EcdhDone(&sender);
+    ASSERT_EQ(s.WrapKeys(ephemeral, r0, r1), NKI_OK);
+    EXPECT_EQ(std::memcmp(k0, r0, 32), 0);
+    EXPECT_EQ(std::memcmp(k1, r1, 32), 0);
+    ephemeral.y[0] ^= 1;
+    EXPECT_EQ(s.WrapKeys(ephemeral, r0, r1), NKI_E_INVALID_TOKEN) << "a point off the curve";
 }
 
 TEST_F(KeyFile, KeysAndCertificatesSurviveReopening) {
