@@ -7,15 +7,6 @@
 
 namespace kcar {
 
-void WordsFromBytes(const uint8_t *bytes, std::size_t count, uint32_t *words) {
-    std::memset(words, 0, ECC_WORDS * sizeof(uint32_t));
-    for (std::size_t i = 0; i < count && i < 4 * ECC_WORDS; ++i) words[i / 4] |= uint32_t(bytes[i]) << (8 * (i % 4));
-}
-
-void BytesFromWords(const uint32_t *words, uint8_t *bytes, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = i < 4 * ECC_WORDS ? uint8_t(words[i / 4] >> (8 * (i % 4))) : 0;
-}
-
 CurveParams StandardCurve191() {
     CurveParams c;
     TEcc ecc;

@@ -59,7 +59,8 @@ bool VerifyHashWith(const TEcc &ecc, const TEcPoint &q, const uint8_t *hash32, c
 // GOST 34.311 of data under the params' start vector and table.
 void HashWith(const CurveParams &params, const uint8_t *data, std::size_t length, uint8_t *hash32);
 
-// Little-endian byte strings and 16-word integers (count <= 64 bytes).
+// Little-endian byte strings and 16-word integers (count <= 64 bytes); the
+// session layer's helpers, shared by every carrier.
 void WordsFromBytes(const uint8_t *bytes, std::size_t count, uint32_t *words);
 void BytesFromWords(const uint32_t *words, uint8_t *bytes, std::size_t count);
 
