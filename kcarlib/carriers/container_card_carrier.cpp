@@ -323,6 +323,20 @@ uint32_t ContainerCardCarrier::Format(const std::string &reader, const uint8_t *
     return rc;
 }
 
+uint32_t ContainerCardCarrier::CardRandom(uint8_t *out, uint32_t n) {
+    while (n > 0) {
+        Bytes random;
+        uint32_t rc = link_.Exchange({0x40, 0x84, 0x00, 0x00, 0x00}, &random);
+        if (rc == NKI_OK && random.size() < 8) rc = NKI_E_DEVICE_CORRUPTED;
+        if (rc != NKI_OK) return rc;
+        const uint32_t take = n < 8 ? n : 8;
+        std::memcpy(out, random.data(), take);
+        out += take;
+        n -= take;
+    }
+    return NKI_OK;
+}
+
 uint32_t ContainerCardCarrier::AfterSignature() {
     Bytes count;
     return link_.Exchange({0x40, 0x5A, 0x00, 0x00, 0x00}, &count);

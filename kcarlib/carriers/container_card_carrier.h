@@ -52,6 +52,10 @@ public:
     uint32_t IoControl(uint32_t code, const uint8_t *in, uint32_t inLength, uint8_t *out, uint32_t outCapacity,
                        uint32_t *outLength);
 
+    uint32_t CertificateFileSize() const { return certFileSize_; }
+    bool HasParameters() const { return hasParameters_; }
+    // n random bytes from the card, 8 per command.
+    uint32_t CardRandom(uint8_t *out, uint32_t n);
     int CurrentCopy() const { return currentCopy_; }
     uint32_t CopyCounter() const { return copyCounter_; }
     const uint8_t *Serial() const { return uid_; }

@@ -107,6 +107,17 @@ uint32_t HostKeySession::SignHash(const uint8_t *hash32, uint8_t *signature) {
     return AfterSignature();
 }
 
+uint32_t HostKeySession::SignHashWithSlot(uint32_t slot, const uint8_t *hash32, uint8_t *signature) {
+    if (slot == 1) return SignHash(hash32, signature);
+    if (slot != 2) return NKI_E_OUT_OF_RANGE;
+    if (hash32 == nullptr || signature == nullptr) return NKI_E_BAD_ARGUMENTS;
+    uint32_t rc = Ready();
+    if (rc != NKI_OK) return rc;
+    if (!(state_ & kStFutureKey)) return NKI_E_KEY_ABSENT;
+    if (!SignHashWith(ecc_, keys_.future.d, hash32, signature)) return NKI_E_CRYPTO_INTERNAL;
+    return AfterSignature();
+}
+
 uint32_t HostKeySession::VerifyHash(const TEcPoint &q, const uint8_t *hash32, const uint8_t *signature) {
     uint32_t rc = EnsureSigner();
     if (rc != NKI_OK) return rc;

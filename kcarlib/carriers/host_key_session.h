@@ -36,6 +36,8 @@ public:
     // The DSTU 4145 signature of a 32-byte hash with the owner key: SignatureSize()
     // bytes.
     uint32_t SignHash(const uint8_t *hash32, uint8_t *signature);
+    // The same with the key of slot 1 (owner) or 2 (future): 98 when it is empty.
+    uint32_t SignHashWithSlot(uint32_t slot, const uint8_t *hash32, uint8_t *signature);
     // The two wrap keys of the receiving side of a key agreement with the peer's
     // point: 104 when it is not a point of order n on the session's curve.
     uint32_t WrapKeys(const TEcPoint &peer, uint8_t *key0, uint8_t *key1);
