@@ -160,4 +160,18 @@ TEST_F(CarrierDaemons, ProtectedCardChannel) {
     EXPECT_EQ(s.ReadUserFile(0, back, 4), NKI_E_CONNECTION_ABORTED);
 }
 
+TEST_F(CarrierDaemons, CardThatLeavesAfterNCommands) {
+    // Opening takes six commands (application, serial, channel probe and start,
+    // two file selections); the card leaves after the eighth.
+    e2e::Process card(Daemon("protected", dir.File("leaving.state"), e2e::VpcdPort(), {"--remove-after", "8"}));
+    ASSERT_TRUE(e2e::WaitFor([] { return CardIn(kSlot0); }));
+    kcar::ProtectedCardCarrier s;
+    ASSERT_EQ(s.OpenCard(kSlot0), NKI_OK);
+    uint8_t back[150];
+    EXPECT_EQ(s.ReadUserFile(0, back, sizeof back), NKI_E_CONNECTION_ABORTED) << "select, one read, then gone";
+    ASSERT_TRUE(e2e::WaitFor([] { return !CardIn(kSlot0); }));
+    EXPECT_EQ(s.ReadUserFile(0, back, 4), NKI_E_CONNECTION_ABORTED);
+    EXPECT_FALSE(s.Open()) << "the presence test closed the session";
+}
+
 }  // namespace
