@@ -124,6 +124,15 @@ TEST_F(CardSession, ContainerCardKeysAndSignature) {
     ASSERT_EQ(h.ReadFile(back, 10, 4), NKI_OK);
     EXPECT_EQ(std::memcmp(back, user, 4), 0);
     ASSERT_EQ(h.CloseSession(), NKI_OK);
+
+    // The keys are unlocked by the PIN in the next session.
+    ASSERT_EQ(h.OpenSession(kReader, nullptr, kcar::kDeviceContainerCard), NKI_OK);
+    Bytes again(48);
+    EXPECT_EQ(h.GetPublicKey(1, again.data(), false), NKI_E_KEY_ABSENT);
+    ASSERT_EQ(h.CheckPinEx(kPin, 8), NKI_OK);
+    ASSERT_EQ(h.GetPublicKey(1, again.data(), false), NKI_OK);
+    EXPECT_EQ(again, owner);
+    ASSERT_EQ(h.CloseSession(), NKI_OK);
 }
 
 TEST_F(CardSession, ProtectedCardUserFileAndControl) {
