@@ -2,6 +2,7 @@
 #include <new>
 
 #include "carriers/carrier.h"
+#include "carriers/carrier_modules.h"
 #include "carriers/token_carrier.h"
 #include "carriers/type4_carrier.h"
 
@@ -12,6 +13,12 @@ TCarrier *MakeCarrier(uint8_t deviceType, CarrierBuild build) {
     case kDeviceActiveToken: return new (std::nothrow) TTokenCarrier(build);
     case kDeviceType4:
         return build == CarrierBuild::MultiCarrier ? new (std::nothrow) TType4Carrier() : nullptr;
+    case kDeviceKeyFile:
+        return build == CarrierBuild::MultiCarrier ? new (std::nothrow) TKeyFileCarrier() : nullptr;
+    case kDeviceContainerCard:
+        return build == CarrierBuild::MultiCarrier ? new (std::nothrow) TContainerCardCarrier() : nullptr;
+    case kDeviceProtectedCard:
+        return build == CarrierBuild::MultiCarrier ? new (std::nothrow) TProtectedCardCarrier() : nullptr;
     default: return nullptr;
     }
 }

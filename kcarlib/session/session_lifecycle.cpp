@@ -264,7 +264,20 @@ uint32_t TNkiHandle::IoControl(uint32_t code, const void *in, uint32_t inLength,
 uint32_t TNkiHandle::CheckPinEx(const void *pin, int32_t length) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (pin == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
-    return Carrier->CheckPin(static_cast<const uint8_t *>(pin), length);
+    const uint32_t rc = Carrier->CheckPin(static_cast<const uint8_t *>(pin), length);
+    if (rc != NKI_OK) return rc;
+    // A carrier whose keys are unlocked by the PIN (the container card) shows its
+    // public keys only now.
+    uint8_t point[kPointSize];
+    if (!(State & OwnerKeyLoaded) && Carrier->GetPublicKey(1, point) == NKI_OK) {
+        PointFromToken(point, OwnerKey);
+        State |= OwnerKeyLoaded;
+    }
+    if (!(State & FutureKeyLoaded) && Carrier->GetPublicKey(2, point) == NKI_OK) {
+        PointFromToken(point, FutureKey);
+        State |= FutureKeyLoaded;
+    }
+    return NKI_OK;
 }
 
 uint32_t TNkiHandle::ForgetPin() {
