@@ -110,6 +110,11 @@ void RemoveAfterForward(FrameServices *services, ReaderDevice *d) {
 
 uint32_t DeviceStateForSystem(uint32_t systemState) { return systemState == kSystemWorking ? kPowerD0 : kPowerD3; }
 
+bool SystemPowerNeedsDeviceRequest(const ReaderDevice *d, uint32_t systemState, uint32_t *wanted) {
+    *wanted = DeviceStateForSystem(systemState);
+    return d->DevicePowerState != *wanted;
+}
+
 NtStatus EnterDeviceState(ReaderDevice *d, uint32_t state) {
     NtStatus s = kStatusSuccess;
     if (state == kPowerD3) s = PrepareForSleep(d);

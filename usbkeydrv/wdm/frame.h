@@ -62,6 +62,9 @@ void RemoveAfterForward(FrameServices *services, ReaderDevice *device);
 
 // Power. The device state wanted for a system state (1 = working).
 uint32_t DeviceStateForSystem(uint32_t systemState);
+// A system set-power request needs a device power request first (stored in
+// *wanted) unless the device is already in the state that system state wants.
+bool SystemPowerNeedsDeviceRequest(const ReaderDevice *device, uint32_t systemState, uint32_t *wanted);
 NtStatus EnterDeviceState(ReaderDevice *device, uint32_t state);  // D1..D3, before passing down
 void DeviceBackInD0(ReaderDevice *device);                         // after the lower drivers are in D0
 
