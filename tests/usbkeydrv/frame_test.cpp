@@ -24,6 +24,9 @@ public:
     Harness(NtStatus startTypeStatus = kStatusSuccess, uint32_t startType = 0, uint32_t noPcsc = 0) {
         ApplyRegistryOptions(&services.driver, startTypeStatus, startType, noPcsc);
     }
+    ~Harness() {  // the tokens still attached are unplugged
+        while (!services.objects.empty()) Remove(services.objects.back()->record.get(), true);
+    }
     // AddDevice, then IRP_MN_START_DEVICE once the lower drivers started the device.
     ReaderDevice *Plug(PluggedToken &token, NtStatus *addStatus = nullptr) {
         ReaderDevice *d = nullptr;
@@ -229,6 +232,28 @@ TEST(DriverFrame, APollQueuedBeforeRemovalDoesNotOutliveTheDevice) {
     platform.Tick();
     EXPECT_EQ(platform.QueuedWork(), 0u) << "no poll is queued for a device going away";
     h.Remove(d, false);
+}
+
+TEST(DriverFrame, ARecoveryQueuedBeforeRemovalEndsBeforeTheDeviceGoes) {
+    for (bool surprise : {true, false}) {
+        Harness h;
+        PluggedToken t;
+        ReaderDevice *d = h.Plug(t);
+        auto &platform = h.services.PlatformOf(d);
+        platform.portFlags = kPortConnected;  // a recovery that would reset the port for seconds
+        platform.failingPortResets = 3;
+        platform.FailInterrupt(kStatusDeviceProtocolError);
+        ASSERT_EQ(platform.QueuedWork(), 1u);
+        if (surprise) SurpriseRemoval(d);
+        RemoveBeforeForward(d);  // the work queue runs while removal waits
+        EXPECT_EQ(platform.QueuedWork(), 0u);
+        EXPECT_FALSE(d->RecoveryQueued);
+        EXPECT_EQ(platform.portResets, 0) << "the recovery saw the device going away";
+        EXPECT_FALSE(platform.InterruptOutstanding());
+        EXPECT_LT(platform.stalledMicroseconds, 10000u);
+        RemoveAfterForward(&h.services, d);
+        h.services.DeleteDevice(d);
+    }
 }
 
 TEST(DriverFrame, AStartAfterAStopKeepsTheRunningCardEvents) {

@@ -42,6 +42,7 @@ struct ReaderDevice {
     volatile bool NotifyStopped;      // it ended for good (cancelled or device going away)
     volatile bool NotifyOutstanding;  // the request is with the USB stack now
     volatile bool PollQueued;
+    volatile bool RecoveryQueued;     // the interrupt-pipe recovery is queued or running
     bool TimerStarted;
     volatile bool Stopping;
     uint8_t Frame[kFrameBufferSize];  // command and reply frames, under the exchange lock

@@ -142,10 +142,12 @@ void NotifyCompleted(ReaderDevice *d, NtStatus status) {
     if (!NtSuccess(status)) {
         d->NotifyOutstanding = false;
         d->NotifyActive = false;
-        if (status == kStatusCancelled || d->Stopping)
+        if (status == kStatusCancelled || d->Stopping) {
             d->NotifyStopped = true;
-        else
+        } else if (!d->RecoveryQueued) {
+            d->RecoveryQueued = true;
             d->Ops->QueueDelayedWork(RecoverInterruptPipe);
+        }
         return;
     }
     if (!d->NotifyActive) {
@@ -156,29 +158,48 @@ void NotifyCompleted(ReaderDevice *d, NtStatus status) {
     SubmitNotify(d);
 }
 
-void RecoverInterruptPipe(ReaderDevice *d) {
+// Busy-waits in 1 ms steps; false (early) once the device is going away, so
+// that removal never waits for a recovery longer than one step.
+bool StallUnlessStopping(ReaderDevice *d, uint32_t us) {
+    for (uint32_t done = 0; done < us; done += 1000) {
+        if (d->Stopping) return false;
+        d->Ops->StallMicroseconds(us - done < 1000 ? us - done : 1000);
+    }
+    return !d->Stopping;
+}
+
+namespace {
+
+void Recover(ReaderDevice *d) {
     Platform *ops = d->Ops;
     uint32_t port = 0;
     NtStatus s = ops->GetPortStatus(&port);
     if (!NtSuccess(s) || d->Stopping || !(port & kPortConnected)) return;
     if (!(port & kPortEnabled)) {
         if (!NtSuccess(ops->ResetPort())) {
-            ops->StallMicroseconds(10000);
+            if (!StallUnlessStopping(d, 10000)) return;
             if (!NtSuccess(ops->ResetPort())) {
-                ops->StallMicroseconds(3000000);
+                if (!StallUnlessStopping(d, 3000000)) return;
                 if (!NtSuccess(ops->ResetPort())) return;
             }
         }
     }
     SwitchNotification(d, false);
     if (!NtSuccess(ops->ResetPipe(d->InterruptInPipe))) {
-        ops->StallMicroseconds(2000);
+        if (!StallUnlessStopping(d, 2000)) return;
         if (!NtSuccess(ops->ResetPipe(d->InterruptInPipe))) {
-            ops->StallMicroseconds(3000000);
+            if (!StallUnlessStopping(d, 3000000)) return;
             ops->ResetPipe(d->InterruptInPipe);
         }
     }
-    SwitchNotification(d, true);
+    if (!d->Stopping) SwitchNotification(d, true);
+}
+
+}  // namespace
+
+void RecoverInterruptPipe(ReaderDevice *d) {
+    Recover(d);
+    d->RecoveryQueued = false;
 }
 
 void StartPolling(ReaderDevice *d) {
@@ -226,7 +247,10 @@ void StopCardEvents(ReaderDevice *d) {
         d->NotifyActive = false;
         if (d->NotifyOutstanding) d->Ops->CancelNotifyRequest();
     }
-    for (int step = 0; step < 3000 && (d->NotifyOutstanding || d->PollQueued); ++step)
+    // The interrupt request gets 3 s to come back. A queued poll or recovery is
+    // always waited for: it would otherwise run on a deleted device, and with
+    // Stopping set it ends at its next step.
+    for (int step = 0; (step < 3000 && d->NotifyOutstanding) || d->PollQueued || d->RecoveryQueued; ++step)
         d->Ops->StallMicroseconds(1000);
     // A request still with the USB stack after 3 s is left allocated rather
     // than freed under it.

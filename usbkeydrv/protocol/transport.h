@@ -59,6 +59,7 @@ void SwitchNotification(ReaderDevice *device, bool on);
 void NotifyCompleted(ReaderDevice *device, NtStatus status);
 // The recovery work routine (passive level).
 void RecoverInterruptPipe(ReaderDevice *device);
+bool StallUnlessStopping(ReaderDevice *device, uint32_t us);
 
 // Card events by polling.
 void StartPolling(ReaderDevice *device);
@@ -68,8 +69,9 @@ void PollCardStatus(ReaderDevice *device);  // the poll work routine
 NtStatus PrepareForSleep(ReaderDevice *device);
 void ResumeCardEvents(ReaderDevice *device);
 
-// Removal: stops card events and waits (1 ms steps, at most 3 s) until neither
-// the interrupt request nor a poll is still running, then frees the request.
+// Removal: stops card events, waits (1 ms steps) up to 3 s for the interrupt
+// request to come back and until no poll or recovery is queued or running,
+// then frees the request unless it is still with the USB stack.
 void StopCardEvents(ReaderDevice *device);
 
 // A raw pipe request (device I/O control outside the smart-card range) on its

@@ -49,11 +49,18 @@ void SimPlatform::RunPending() {
         if (!work_.empty()) {
             WorkRoutine w = work_.front();
             work_.pop_front();
+            bool outer = std::exchange(inWork_, true);
             w(device_);
+            inWork_ = outer;
             continue;
         }
         return;
     }
+}
+
+void SimPlatform::StallMicroseconds(uint32_t us) {
+    stalledMicroseconds += us;
+    if (!inWork_) RunPending();
 }
 
 void SimPlatform::Tick() {

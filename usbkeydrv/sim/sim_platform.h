@@ -70,7 +70,8 @@ public:
     bool HasNotifyRequest() override { return notifyAllocated_; }
     void SubmitNotifyRequest(usbkey::PipeHandle pipe, void *buffer, uint32_t length) override;
     void CancelNotifyRequest() override;
-    void StallMicroseconds(uint32_t us) override { stalledMicroseconds += us; }
+    // While the core busy-waits outside a work item, the delayed work queue runs.
+    void StallMicroseconds(uint32_t us) override;
     void AcquireExchangeLock() override;
     void ReleaseExchangeLock() override { exchangeLocked_ = false; }
     bool ExchangeLockFree() override { return !exchangeLocked_ && !heldElsewhere_; }
@@ -107,6 +108,7 @@ private:
     uint8_t pipes_[3] = {};
     std::deque<usbkey::WorkRoutine> work_;
     bool exchangeLocked_ = false, heldElsewhere_ = false;
+    bool inWork_ = false;
     bool cancelHeld_ = false, cardHeld_ = false;
     bool notifyAllocated_ = false, notifySubmitted_ = false;
     uint8_t *notifyBuffer_ = nullptr;

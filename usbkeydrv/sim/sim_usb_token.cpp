@@ -87,7 +87,7 @@ UsbResult SimUsbToken::BulkIn(uint8_t *buffer, size_t capacity, size_t *got) {
     Bytes r = std::move(*reply_);
     reply_.reset();
     if (r.size() > capacity) return UsbResult::Error;  // babble: more than the host asked for
-    std::memcpy(buffer, r.data(), r.size());
+    if (!r.empty()) std::memcpy(buffer, r.data(), r.size());
     *got = r.size();
     return UsbResult::Ok;
 }
@@ -98,7 +98,7 @@ UsbResult SimUsbToken::InterruptIn(uint8_t *buffer, size_t capacity, size_t *got
     Bytes p = interrupts_.front();
     interrupts_.pop_front();
     size_t n = std::min(capacity, p.size());
-    std::memcpy(buffer, p.data(), n);
+    if (n) std::memcpy(buffer, p.data(), n);
     *got = n;
     return UsbResult::Ok;
 }
