@@ -151,13 +151,12 @@ NTSTATUS NTAPI DispatchPnp(PDEVICE_OBJECT device, PIRP irp) {
 
 // ---- Power ----
 
-VOID NTAPI DevicePowerDone(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK io) {
+// The device power request has ended: the held system request goes down.
+VOID NTAPI DevicePowerDone(PDEVICE_OBJECT, UCHAR, POWER_STATE, PVOID context, PIO_STATUS_BLOCK) {
     auto *w = static_cast<WdmDevice *>(context);
     PIRP held = reinterpret_cast<PIRP>(w->Reader.HeldSystemPowerRequest);
     w->Reader.HeldSystemPowerRequest = nullptr;
-    if (!held) return;
-    if (!NT_SUCCESS(io->Status)) held->IoStatus.Status = io->Status;
-    PassPowerDown(w, held);
+    if (held) PassPowerDown(w, held);
 }
 
 void BackInD0Work(ReaderDevice *device) { DeviceBackInD0(device); }
