@@ -277,6 +277,11 @@ TEST(RawPipeRequests, StringsExchangeWriteAndUnknownCodes) {
     ASSERT_EQ(q->information, 2u) << "the token answered the 64-byte frame";
     EXPECT_EQ(q->buffer[0], 0x05) << "command 00 is not one of the token's";
 
+    r.usb.PullCard();  // no interrupt transfer of the driver's own is running before start
+    q = r.Control(kIoctlReaderReadInterrupt, {}, 8);
+    EXPECT_EQ(q->status, kStatusSuccess);
+    EXPECT_EQ(q->Output(), H("08 00 00 00 00 00 00 00"));
+
     q = r.Control(CtlCode(kFileDeviceUnknown, 0x805, 0, 0), {1, 2}, 8);
     EXPECT_EQ(q->status, kStatusNotImplemented);
     EXPECT_EQ(q->completions, 1);
