@@ -130,7 +130,7 @@ TEST(ConfigureUsb, BulkOutPacketSizeAndPipes) {
         SimReader r({.bulkOutPacket = c.packet, .interruptPipe = c.interrupt});
         EXPECT_EQ(ConfigureUsb(&r.device), c.result) << c.packet;
         EXPECT_EQ(r.device.Configured, c.result == kStatusSuccess);
-        EXPECT_EQ(r.device.InterruptInPipe != nullptr, c.interrupt);
+        EXPECT_EQ(r.device.InterruptInPipe != nullptr, c.interrupt && c.result == kStatusSuccess);
         EXPECT_EQ(r.platform.outstandingPool(), 0) << "descriptor blocks are freed";
         uint8_t reader = 0;
         if (c.result != kStatusSuccess) {
@@ -138,6 +138,16 @@ TEST(ConfigureUsb, BulkOutPacketSizeAndPipes) {
                       kStatusAdapterHardwareError);
         }
     }
+}
+
+TEST(ConfigureUsb, ASecondStartOnAChangedDeviceKeepsTheWorkingTransport) {
+    SimReader r;
+    ASSERT_EQ(ConfigureUsb(&r.device), kStatusSuccess);
+    r.usb.SetBulkOutPacket(0);
+    EXPECT_EQ(ConfigureUsb(&r.device), kStatusAdapterHardwareError);
+    EXPECT_EQ(r.device.BulkOutMaxPacket, 64u);
+    r.usb.SetBulkOutPacket(64);
+    EXPECT_EQ(Exchange(r, kCmdCardStatus, {}).status, kStatusSuccess);
 }
 
 TEST(CardEvents, InterruptPacketsMoveTheCardState) {

@@ -49,23 +49,29 @@ NtStatus ConfigureUsb(ReaderDevice *d) {
     ops->FreePool(config);
     if (!NtSuccess(s)) return s;
 
-    d->BulkOutMaxPacket = 16;
+    // The pipes are taken only when they make a usable transport, so that a
+    // second start on a changed device cannot spoil a working one.
+    PipeHandle out = nullptr, in = nullptr, interrupt = nullptr;
+    uint32_t packet = 16;
     for (uint32_t i = 0; i < count && i < kMaxPipes; ++i) {
         const PipeInfo &p = pipes[i];
-        bool in = (p.EndpointAddress & 0x80) != 0;
-        if (!in && p.Type == kEndpointBulk) {
-            d->BulkOutPipe = p.Handle;
-            d->BulkOutMaxPacket = p.MaximumPacketSize;
-        } else if (in && p.Type == kEndpointBulk) {
-            d->BulkInPipe = p.Handle;
-        } else if (in && p.Type == kEndpointInterrupt) {
-            d->InterruptInPipe = p.Handle;
+        bool isIn = (p.EndpointAddress & 0x80) != 0;
+        if (!isIn && p.Type == kEndpointBulk) {
+            out = p.Handle;
+            packet = p.MaximumPacketSize;
+        } else if (isIn && p.Type == kEndpointBulk) {
+            in = p.Handle;
+        } else if (isIn && p.Type == kEndpointInterrupt) {
+            interrupt = p.Handle;
         }
     }
-    // A device without both bulk pipes cannot carry a frame: refuse it like a
-    // bad packet size instead of sending on a null pipe later.
-    if (d->BulkOutMaxPacket < 8 || d->BulkOutMaxPacket > 512 || !d->BulkOutPipe || !d->BulkInPipe)
-        return kStatusAdapterHardwareError;
+    // A device without both bulk pipes cannot carry a frame: refused like a bad
+    // packet size instead of sending on a null pipe later.
+    if (packet < 8 || packet > 512 || !out || !in) return kStatusAdapterHardwareError;
+    d->BulkOutPipe = out;
+    d->BulkInPipe = in;
+    d->InterruptInPipe = interrupt;
+    d->BulkOutMaxPacket = packet;
     d->Configured = true;
     return kStatusSuccess;
 }

@@ -66,6 +66,7 @@ public:
     void SetPtsReply(const Bytes &reply) { ptsReply_ = reply; }         // default: echo
     void SetCommand79Reply(const Bytes &reply) { reply79_ = reply; }
     void SetReaderInfo(const Bytes &info) { readerInfo_ = info; }       // instead of 16 built bytes
+    void SetBulkOutPacket(uint16_t bytes) { options_.bulkOutPacket = bytes; }  // a changed device
 
     // ---- What the host did ----
     struct Frame {
