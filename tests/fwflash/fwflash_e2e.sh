@@ -6,22 +6,22 @@
 # and the image the boot loader stored.
 #
 #   fwflash_e2e.sh --vusb NKI_VUSB --image FWFLASH_IMAGE --work DIR [--crlf]
-#                  [--port-hook CMD] -- TOOL [ARGS...]
+#                  [--port PORT] -- TOOL [ARGS...]
 #
-# The tool sees NKI_VUSB_PORT (the simulator's TCP port, the same for every case)
-# and FWFLASH_DEVICE (its boot-loader device socket). --crlf accepts CR LF line
-# ends (a Windows console program). --port-hook CMD runs CMD PORT once the port
-# is known, before the first tool run.
+# The tool sees NKI_VUSB_PORT (the simulator's TCP port on 127.0.0.1: PORT, or
+# the one the first case got, the same for every case) and FWFLASH_DEVICE (its
+# boot-loader device socket). --crlf accepts CR LF line ends (a Windows console
+# program).
 set -euo pipefail
 
-vusb="" image_tool="" work="" crlf=0 hook=""
+vusb="" image_tool="" work="" crlf=0 port=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --vusb) vusb=$2; shift 2 ;;
     --image) image_tool=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --crlf) crlf=1; shift ;;
-    --port-hook) hook=$2; shift 2 ;;
+    --port) port=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "fwflash_e2e: unknown option $1" >&2; exit 2 ;;
   esac
@@ -42,7 +42,6 @@ stop_daemon() {
 }
 trap stop_daemon EXIT
 
-port=""
 start_daemon() {
   local case_dir=$1; shift
   rm -rf "$case_dir"; mkdir -p "$case_dir"
@@ -57,10 +56,7 @@ start_daemon() {
     sleep 0.05
   done
   [ -s "$case_dir/port" ] || { echo "fwflash_e2e: nki-vusb did not start" >&2; return 1; }
-  if [ -z "$port" ]; then
-    port=$(cat "$case_dir/port")
-    [ -z "$hook" ] || $hook "$port"
-  fi
+  [ -n "$port" ] || port=$(cat "$case_dir/port")
 }
 
 insert='Insert Token and press <Enter>...'
