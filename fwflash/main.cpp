@@ -37,7 +37,9 @@ int main(int argc, char **argv) {
                 "\n"
                 "On Linux the boot-loader device is a Unix socket served by the device's\n"
                 "driver or by a simulator: --device PATH, else $%s, else\n"
-                "%s. The simulated token (nki-vusb) serves one.\n",
+                "%s. The simulated token (nki-vusb) serves one; its\n"
+                "reader is reached through the project's stand-in PC/SC library\n"
+                "(LD_LIBRARY_PATH=build/sim/usbdev/pcsc-standin, NKI_VUSB_PORT=PORT).\n",
                 fwflash::kTokenReaderName, fwflash::kDevicePathVariable, fwflash::kDefaultDevicePath);
             return 0;
         }

@@ -11,6 +11,8 @@
 #include "firmware_image.h"
 #include "flash_records.h"
 #include "temp_dir.h"
+#include "token_state.h"
+#include "usb_token.h"
 
 namespace fwflash {
 namespace {
@@ -68,6 +70,61 @@ TEST(BootLoader, UnfinishedTransferKeepsTheStoredFirmware) {
     EXPECT_EQ(Send(loader, kCommandFinish, nullptr, 0), 0x90u);
     EXPECT_EQ(ReadFile(path), std::string(kFirmwareImage.begin(), kFirmwareImage.end()));
     EXPECT_EQ(dir.Entries().size(), 1u) << "no temporary file left";
+}
+
+// The token's side of the vendor requests: which ones it takes, and how its reader
+// name and devices change with the restart into the boot loader and back.
+TEST(UsbToken, VendorRequestsAndRestarts) {
+    testsupport::TempDir dir("bootsim-test");
+    vtoken::State state;
+    std::string error;
+    ASSERT_TRUE(vtoken::MakeState({}, state, error)) << error;
+    vtoken::Token token(state);
+    bootsim::BootLoader loader(dir.File("fw.bin"));
+    bootsim::UsbToken device(token, loader);
+    const bootsim::Bytes info = {0x0C, 0xA0, 0x31, 0x7A}, restart = {0x14, 0xA0, 0x31, 0x7A};
+    bootsim::Bytes out;
+
+    struct Case {
+        uint32_t code;
+        bootsim::Bytes input;
+        bool accepted;
+        std::size_t outSize;
+    } cases[] = {
+        {0x3136B0, info, true, 16},
+        {0x3136B4, info, false, 0},                       // another control code
+        {0x3136B0, {0x0C, 0xA0, 0x31, 0x7B}, false, 0},   // another top byte
+        {0x3136B0, {0x10, 0xA0, 0x31, 0x7A}, false, 0},   // a request the token does not take
+        {0x3136B0, {0x0C, 0xA0, 0x31}, false, 0},         // short input
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(device.VendorControl(c.code, c.input, out), c.accepted) << std::hex << c.code;
+        EXPECT_EQ(out.size(), c.outSize);
+        EXPECT_FALSE(device.InBootLoader());
+    }
+    EXPECT_EQ(device.ReaderName(), "Kelmar Morvane 0");
+    EXPECT_FALSE(device.OpenDevice("ClsReaderB07r00"));
+
+    ASSERT_TRUE(device.VendorControl(0x3136B0, restart, out));
+    EXPECT_TRUE(device.InBootLoader());
+    EXPECT_EQ(device.ReaderName(), "");
+    EXPECT_TRUE(device.OpenDevice("ClsReaderB07r00"));
+    EXPECT_FALSE(device.OpenDevice("ClsReaderB07r01"));
+    EXPECT_FALSE(device.VendorControl(0x3136B0, info, out)) << "no reader function in the boot loader";
+    EXPECT_EQ(token.Transmit({0x00, 0xA4, 0x08, 0x00, 0x02, 0x00, 0x42}), (bootsim::Bytes{0x6F, 0x00}));
+
+    // A complete transfer hands back to the token.
+    for (std::size_t i = 0; i < kBlockCount; ++i) {
+        BlockRecord b = MakeBlockRecord(kFirmwareImage.data(), i);
+        RequestRecord r = MakeRequest(kCommandBlock, b.data(), b.size());
+        ASSERT_TRUE(device.DeviceControl(kBootLoaderIoctl, r.data(), r.size()));
+    }
+    RequestRecord finish = MakeRequest(kCommandFinish, nullptr, 0);
+    ASSERT_TRUE(device.DeviceControl(kBootLoaderIoctl, finish.data(), finish.size()));
+    EXPECT_EQ(GetLe32(&finish[8]), 0x90u);
+    EXPECT_FALSE(device.InBootLoader());
+    EXPECT_EQ(device.ReaderName(), "Kelmar Morvane 0");
+    EXPECT_FALSE(device.DeviceControl(kBootLoaderIoctl, finish.data(), finish.size())) << "the device is gone";
 }
 
 }  // namespace
