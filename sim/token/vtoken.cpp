@@ -99,6 +99,7 @@ bool Token::Commit(const State &next) {
 }
 
 vpcd::Bytes Token::Transmit(const vpcd::Bytes &command) {
+    if (mode_ != Mode::Reader) return Sw(kNoPreciseDiagnosis);  // no reader function in the boot loader
     for (const auto &[prefix, sw] : injections_)
         if (command.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), command.begin()))
             return Sw(sw);

@@ -67,6 +67,12 @@
 // record not found, 6B 00 offset outside the file, 6A 84 data beyond the end of
 // the file, 69 86 no current file, 69 81 wrong file structure, 69 85 read-only
 // file, 6C xx wrong Le, 65 81 the state could not be saved (nothing changed).
+//
+// Vendor control requests on the token's reader (control code 0x3136B0, 4 input
+// bytes, see vtoken_vendor.cpp): 0C A0 31 7A answers 16 bytes of reader
+// information; 14 A0 31 7A restarts the token into its boot loader. In boot-loader
+// mode the token has left its reader "Kelmar Morvane 0" (APDUs get 6F 00) and is
+// the boot-loader device "ClsReaderB07r00" until the boot loader hands back.
 #pragma once
 
 #include <cstdint>
@@ -101,6 +107,19 @@ public:
     // For tests that need an unusual token (another curve record, a key missing).
     State &MutableState() { return state_; }
     bool PinVerified() const { return verified_; }
+
+    // ---- The token's USB device: vendor control requests and boot-loader mode ----
+    enum class Mode { Reader, BootLoader };
+    static constexpr char kReaderName[] = "Kelmar Morvane 0";
+    static constexpr char kBootLoaderName[] = "ClsReaderB07r00";
+    static constexpr uint32_t kVendorControlCode = 0x3136B0;
+    // Answers a vendor control request into out; false when the token refuses it.
+    bool Control(uint32_t code, const Bytes &input, Bytes &out);
+    Mode mode() const { return mode_; }
+    // The boot loader is done: the token comes back as a reader (card session anew).
+    void LeaveBootLoader();
+    // Fault injection: control requests with exactly this input are refused.
+    void RefuseControl(const Bytes &input) { refusedControls_.push_back(input); }
 
     struct Apdu;
 
@@ -147,6 +166,8 @@ private:
     bool appSelected_ = false;
     int currentEf_ = -1;  // identifier of the current EF, -1 none
     std::vector<std::pair<Bytes, uint16_t>> injections_;
+    Mode mode_ = Mode::Reader;
+    std::vector<Bytes> refusedControls_;
 };
 
 }  // namespace vtoken
