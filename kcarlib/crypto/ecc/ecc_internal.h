@@ -37,6 +37,16 @@ void ReduceBitwise(const TEcc *ecc, uint32_t *c);
 void CombMul(const TEcc *ecc, uint32_t *a, const uint32_t *b);
 void TableSquare(const TEcc *ecc, uint32_t *a);
 
+// Optimal normal basis of type II (field_onb.cpp); m is one of the 14 degrees.
+// OnbTable gives the bcfm table of m, or null for any other degree.
+const uint32_t *OnbTable(int m);
+// Bits s..s+31 of the cyclically extended vector v, s = m - 1 - (i mod m).
+uint32_t Get32(const uint32_t *v, int i, int m);
+void OnbBaseMul(uint32_t *a, const uint32_t *b, int m);
+void OnbBaseSquare(uint32_t *a, int m);
+void OnbBaseInverse(uint32_t *a, int m);
+void OnbBaseIncrement(uint32_t *a, int m);
+
 // Carry-less multiplication path (x86 PCLMULQDQ). ClmulUsable tells whether the
 // processor has it and the field's polynomial suits the 64-bit word reduction.
 bool ClmulUsable(const TEcc *ecc);

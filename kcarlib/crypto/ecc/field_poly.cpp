@@ -7,8 +7,8 @@
 //
 // Products go through the carry-less multiplier when the processor has one (see
 // field_clmul.cpp) and through the portable 4-bit comb otherwise; both give the same
-// words. Normal-basis fields are refused by EccSetBaseField, so the dispatch points
-// below only keep their place for that arithmetic.
+// words. In the optimal normal basis, products, squares, inverses and adding the
+// unit go to field_onb.cpp.
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
@@ -204,9 +204,7 @@ KCARLIB_API void BaseSumShort(const TEcc *ecc, uint32_t *a, uint32_t v) {
     }
     if (v == 0) return;
     // Normal basis: adding the unit complements the m coordinates.
-    const int m = static_cast<int>(ecc->M);
-    for (int i = 0; i <= m / 32; ++i) a[i] = ~a[i];
-    a[m / 32] &= (1u << (m % 32)) - 1u;
+    OnbBaseIncrement(a, static_cast<int>(ecc->M));
 }
 
 KCARLIB_API void BaseMulByX(uint32_t *a) {
@@ -248,7 +246,7 @@ KCARLIB_API void BaseReduction(const TEcc *ecc, uint32_t *c) {
 
 KCARLIB_API void BaseMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        OnbBaseMul(a, b, static_cast<int>(ecc->M));
         return;
     }
     if (ClmulUsable(ecc))
@@ -259,7 +257,7 @@ KCARLIB_API void BaseMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
 
 KCARLIB_API void BaseSquare(const TEcc *ecc, uint32_t *a) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        OnbBaseSquare(a, static_cast<int>(ecc->M));
         return;
     }
     if (ClmulUsable(ecc))
@@ -271,7 +269,7 @@ KCARLIB_API void BaseSquare(const TEcc *ecc, uint32_t *a) {
 // a^(2^m - 2) by the Itoh-Tsujii chain over the bits of m - 1; 0 stays 0.
 KCARLIB_API void BaseInverse(const TEcc *ecc, uint32_t *a) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        OnbBaseInverse(a, static_cast<int>(ecc->M));
         return;
     }
     const int e = static_cast<int>(ecc->M) - 1;

@@ -54,9 +54,9 @@ inline void Add(uint32_t *a, const uint32_t *b) {
 template <class Ops>
 void Ladder(const Ops &op, const TEcc *ecc, const uint32_t *k, const uint32_t *x, LadderState &s) {
     std::memset(&s, 0, sizeof s);
-    s.x1[0] = 1;
+    BaseSetOne(ecc, s.x1);  // (X1, Z1) = (1, 0), the point at infinity
     BaseCopy(x, s.x2);
-    s.z2[0] = 1;
+    BaseSetOne(ecc, s.z2);
     for (int j = static_cast<int>(ecc->M) - 1; j >= 0; --j) {
         const uint32_t bit = (k[j >> 5] >> (j & 31)) & 1u;
         CondSwap(s.swapped ^ bit, s.x1, s.z1, s.x2, s.z2);
