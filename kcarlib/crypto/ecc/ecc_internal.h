@@ -33,9 +33,10 @@ int lookupl(const uint32_t *table, int count, uint32_t value);
 // The two reduction methods, reachable on their own for cross-checks.
 void ReduceWordwise(const TEcc *ecc, uint32_t *c);
 void ReduceBitwise(const TEcc *ecc, uint32_t *c);
-// Comb multiplication and table squaring of the portable path.
+// Comb multiplication and squaring of the portable path; neither branches on nor
+// indexes memory by the values.
 void CombMul(const TEcc *ecc, uint32_t *a, const uint32_t *b);
-void TableSquare(const TEcc *ecc, uint32_t *a);
+void PortableSquare(const TEcc *ecc, uint32_t *a);
 
 // Optimal normal basis of type II (field_onb.cpp); m is one of the 14 degrees.
 // OnbTable gives the bcfm table of m, or null for any other degree.

@@ -69,12 +69,9 @@ struct Reducer {
     // c holds 2 * n words; the reduced element goes to r (16 words).
     void Reduce(uint64_t *c, int n, uint32_t *r) const {
         const int mw = m >> 6, mb = m & 63;
-        for (int i = 2 * n - 1; i > mw; --i) {
-            const uint64_t t = c[i];
-            if (t) FoldTerms(c, t, 64 * i - m);
-        }
-        const uint64_t t = c[mw] >> mb;
-        if (t) FoldTerms(c, t, 0);
+        // Every word is folded, zero or not: the words are secret in the ladder.
+        for (int i = 2 * n - 1; i > mw; --i) FoldTerms(c, c[i], 64 * i - m);
+        FoldTerms(c, c[mw] >> mb, 0);
         c[mw] &= (uint64_t{1} << mb) - 1;
         uint64_t out[8] = {};
         for (int i = 0; i <= mw; ++i) out[i] = c[i];

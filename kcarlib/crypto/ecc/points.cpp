@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
+#include "crypto/ct_check.h"
 #include "crypto/secure_wipe.h"
 
 namespace kcar::ecc {
@@ -264,9 +265,13 @@ KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint
         Ladder(FastOps{&fast}, ecc, k, base.x, st);
     else
         Ladder(PortableOps{ecc}, ecc, k, base.x, st);
-    if (BaseIsZero(st.z1)) {
+    // Whether kP or (k + 1)P is the point at infinity shows in the result anyway.
+    const int32_t at_infinity = BaseIsZero(st.z1), next_at_infinity = BaseIsZero(st.z2);
+    kcar::CtPublic(&at_infinity, sizeof at_infinity);
+    kcar::CtPublic(&next_at_infinity, sizeof next_at_infinity);
+    if (at_infinity) {
         PointClear(r);
-    } else if (BaseIsZero(st.z2)) {
+    } else if (next_at_infinity) {
         PointCopy(&base, r);
         AfNegate(ecc, r);
     } else {

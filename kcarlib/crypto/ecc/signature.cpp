@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
+#include "crypto/ct_check.h"
 #include "crypto/secure_wipe.h"
 
 namespace kcar::ecc {
@@ -30,6 +31,17 @@ void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
     SecureWipe(sum, sizeof sum);
 }
 
+// 1 if 0 < d < n, without a branch on the words of d; only the answer is public.
+int32_t KeyInRange(const uint32_t *d, const uint32_t *n) {
+    uint32_t t[kWords];
+    IntCopy(d, t);
+    const uint32_t below = IntSub(t, n);  // borrow: d < n
+    SecureWipe(t, sizeof t);
+    const int32_t ok = static_cast<int32_t>(below & static_cast<uint32_t>(!IntIsZero(d)));
+    kcar::CtPublic(&ok, sizeof ok);
+    return ok;
+}
+
 // A half of a signature longer than 64 bytes must have nothing beyond them.
 bool HighBytesZero(const uint8_t *half, int64_t len) {
     for (int64_t i = 4 * kWords; i < len; ++i)
@@ -51,7 +63,9 @@ KCARLIB_API int32_t EccGeneratePrivateKey(const TEcc *ecc, uint32_t *d) {
     // giving it is broken, and is refused rather than waited on for ever.
     for (int draw = 0; draw < kMaxRandomDraws; ++draw) {
         IntGenRandom(ecc, d);
-        if (!IntIsZero(d)) return 1;
+        const int32_t zero = IntIsZero(d);  // tells nothing about a key that is kept
+        kcar::CtPublic(&zero, sizeof zero);
+        if (!zero) return 1;
     }
     return 0;
 }
@@ -69,7 +83,7 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
                                 uint8_t *signature) {
     if (!ecc->BasePointSet || ecc->RandFunc == nullptr) return 0;
     // A key outside 1..n-1 cannot give a valid signature.
-    if (IntIsZero(d) || IntCmp(d, ecc->N) >= 0) return 0;
+    if (!KeyInRange(d, ecc->N)) return 0;
     uint32_t e[kWords], h[kWords], y[kWords], r[kWords], s[kWords];
     TEcPoint rp;
     CvHash2Base(ecc, hash, h);
@@ -77,13 +91,16 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
     for (int draw = 0; draw < kMaxRandomDraws && !found; ++draw) {
         IntGenRandom(ecc, e);
         EccScalarMul(ecc, e, &ecc->P, &rp);
-        if (BaseIsZero(rp.x)) continue;
+        // r and s are the signature: public once computed. A zero x of eP gives
+        // r = 0 and is drawn again with it.
         FieldMul(ecc, y, h, rp.x);
         CvBase2Int(ecc, y, r);
+        kcar::CtPublic(r, sizeof r);
         if (IntIsZero(r)) continue;
         IntCopy(d, s);
         MulModConstTime(s, r, ecc->N);
         IntAddMod(s, e, ecc->N);
+        kcar::CtPublic(s, sizeof s);
         if (IntIsZero(s)) continue;
         found = true;
     }
