@@ -66,6 +66,18 @@ struct ClmulField {
 };
 bool ClmulFieldFor(const TEcc *ecc, ClmulField *f);
 
+// Carry-less arithmetic specialised for one standard field polynomial
+// (clmul_fields.cpp): products, squares and the whole scalar-multiplication ladder
+// of EccScalarMul, which leaves X1, Z1, X2, Z2 in out. Null for any other field,
+// or when the carry-less path is off or missing.
+struct StdClmulField {
+    int m, k1, k2, k3;
+    void (*mul)(uint32_t *r, const uint32_t *a, const uint32_t *b);
+    void (*sqr)(uint32_t *r, const uint32_t *a);
+    void (*ladder)(const uint32_t *k, const uint32_t *x, const uint32_t *b, uint32_t (*out)[kWords]);
+};
+const StdClmulField *StdClmulFieldFor(const TEcc *ecc);
+
 // Out-of-place field products, dispatched like BaseMul and BaseSquare; r may alias.
 void FieldMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);
 void FieldSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);

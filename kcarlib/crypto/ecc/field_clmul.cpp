@@ -185,6 +185,10 @@ bool ClmulUsable(const TEcc *ecc) {
 
 void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b) {
 #if KCAR_HAVE_CLMUL
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        f->mul(r, a, b);
+        return;
+    }
     switch ((ecc->M + 63) / 64) {
     case 3: MulN<3>(ecc, r, a, b); return;
     case 4: MulN<4>(ecc, r, a, b); return;
@@ -200,6 +204,10 @@ void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b
 
 void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a) {
 #if KCAR_HAVE_CLMUL
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        f->sqr(r, a);
+        return;
+    }
     switch ((ecc->M + 63) / 64) {
     case 3: SquareN<3>(ecc, r, a); return;
     case 4: SquareN<4>(ecc, r, a); return;

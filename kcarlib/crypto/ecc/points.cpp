@@ -261,10 +261,19 @@ KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint
     PointCopy(p, &base);
     LadderState st;
     ClmulField fast;
-    if (ClmulFieldFor(ecc, &fast))
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        uint32_t out[4][kWords];
+        f->ladder(k, base.x, ecc->B, out);
+        BaseCopy(out[0], st.x1);
+        BaseCopy(out[1], st.z1);
+        BaseCopy(out[2], st.x2);
+        BaseCopy(out[3], st.z2);
+        kcar::SecureWipe(out, sizeof out);
+    } else if (ClmulFieldFor(ecc, &fast)) {
         Ladder(FastOps{&fast}, ecc, k, base.x, st);
-    else
+    } else {
         Ladder(PortableOps{ecc}, ecc, k, base.x, st);
+    }
     // Whether kP or (k + 1)P is the point at infinity shows in the result anyway.
     const int32_t at_infinity = BaseIsZero(st.z1), next_at_infinity = BaseIsZero(st.z2);
     kcar::CtPublic(&at_infinity, sizeof at_infinity);
