@@ -11,24 +11,55 @@ namespace kcar::ecc {
 
 namespace {
 
-// a = a * b mod n by double-and-add over the bits of b, branch-free in a (the
-// private key when signing); b is public.
-void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
-    uint32_t acc[kWords] = {}, t[kWords], sum[kWords];
-    IntCopy(a, t);
-    const int top = IntDegree(n);
-    for (int i = 0; i <= top; ++i) {
-        const uint32_t mask = 0u - ((b[i / 32] >> (i % 32)) & 1u);
-        IntCopy(acc, sum);
-        IntAddMod(sum, t, n);
-        for (int w = 0; w < kWords; ++w) acc[w] = (sum[w] & mask) | (acc[w] & ~mask);
-        IntCopy(t, sum);
-        IntAddMod(t, sum, n);
+// Montgomery product t = a * b / 2^512 mod n for a, b < n and n odd, by word-wise
+// interleaved reduction with a fixed number of steps and a masked final
+// subtraction: a is the private key when signing.
+void MontMul(uint32_t *out, const uint32_t *a, const uint32_t *b, const uint32_t *n) {
+    uint32_t inv = 1;  // n^-1 mod 2^32 by Newton's iteration
+    for (int i = 0; i < 5; ++i) inv *= 2 - n[0] * inv;
+    const uint32_t n0 = 0u - inv;
+    uint32_t t[kWords + 2] = {};
+    for (int i = 0; i < kWords; ++i) {
+        uint64_t c = 0;
+        for (int j = 0; j < kWords; ++j) {
+            c += static_cast<uint64_t>(t[j]) + static_cast<uint64_t>(a[j]) * b[i];
+            t[j] = static_cast<uint32_t>(c);
+            c >>= 32;
+        }
+        c += t[kWords];
+        t[kWords] = static_cast<uint32_t>(c);
+        t[kWords + 1] = static_cast<uint32_t>(c >> 32);
+        const uint32_t q = t[0] * n0;
+        c = (static_cast<uint64_t>(t[0]) + static_cast<uint64_t>(q) * n[0]) >> 32;
+        for (int j = 1; j < kWords; ++j) {
+            c += static_cast<uint64_t>(t[j]) + static_cast<uint64_t>(q) * n[j];
+            t[j - 1] = static_cast<uint32_t>(c);
+            c >>= 32;
+        }
+        c += t[kWords];
+        t[kWords - 1] = static_cast<uint32_t>(c);
+        t[kWords] = t[kWords + 1] + static_cast<uint32_t>(c >> 32);
     }
-    IntCopy(acc, a);
-    SecureWipe(acc, sizeof acc);
+    // t < 2n: subtract n unless that borrows beyond the top word.
+    uint32_t d[kWords];
+    std::memcpy(d, t, sizeof d);
+    const uint32_t borrow = IntSub(d, n);
+    const uint32_t keep = 0u - (borrow & ~t[kWords] & 1u);
+    for (int w = 0; w < kWords; ++w) out[w] = (t[w] & keep) | (d[w] & ~keep);
     SecureWipe(t, sizeof t);
-    SecureWipe(sum, sizeof sum);
+    SecureWipe(d, sizeof d);
+}
+
+// a = a * b mod n for the private key a and the public b, both below n: b is
+// brought to b * 2^512 mod n (variable time, b is public), and one Montgomery
+// product removes the factor again.
+void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
+    uint32_t r[kWords] = {}, one[kWords] = {1}, bm[kWords];
+    IntSub(r, n);           // 2^512 - n
+    IntMulMod(r, one, n);   // 2^512 mod n
+    IntCopy(b, bm);
+    IntMulMod(bm, r, n);    // b * 2^512 mod n
+    MontMul(a, a, bm, n);
 }
 
 // 1 if 0 < d < n, without a branch on the words of d; only the answer is public.
