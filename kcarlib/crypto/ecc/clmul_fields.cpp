@@ -143,6 +143,11 @@ struct StdField {
         for (int i = 0; i < N; ++i) a[i] ^= b[i];
     }
 
+    static KCAR_INLINE void AddWide(uint64_t *a, const uint64_t *b) {
+#pragma GCC unroll 16
+        for (int i = 0; i < 2 * N; ++i) a[i] ^= b[i];
+    }
+
     static KCAR_INLINE void CondSwap(uint64_t mask, uint64_t *a, uint64_t *b) {
 #pragma GCC unroll 16
         for (int i = 0; i < N; ++i) {
@@ -156,7 +161,7 @@ struct StdField {
     // (x, 1): out receives X1, Z1, X2, Z2 in 16-word form.
     static void Ladder(const uint32_t *k, const uint32_t *xp, const uint32_t *bp, uint32_t (*out)[kWords]) {
         struct {
-            uint64_t x[N], b[N], x1[N], z1[N], x2[N], z2[N], t[N], u[N], v[N];
+            uint64_t x[N], b[N], x1[N], z1[N], x2[N], z2[N], u[N], v[N], w1[2 * N], w2[2 * N];
         } s = {};
         Load(s.x, xp);
         Load(s.b, bp);
@@ -170,20 +175,24 @@ struct StdField {
             CondSwap(mask, s.x1, s.x2);
             CondSwap(mask, s.z1, s.z2);
             swapped = bit;
+            // Madd; X2 = x Z2 + T with one reduction of the sum of both products.
             Mul(s.x2, s.x2, s.z1);
             Mul(s.z2, s.z2, s.x1);
-            Mul(s.t, s.x2, s.z2);
+            MulWide(s.w1, s.x2, s.z2);
             Add(s.z2, s.x2);
             Sqr(s.z2, s.z2);
-            Mul(s.x2, s.x, s.z2);
-            Add(s.x2, s.t);
+            MulWide(s.w2, s.x, s.z2);
+            AddWide(s.w1, s.w2);
+            Reduce(s.x2, s.w1);
+            // Mdbl; X1 = X1^4 + b Z1^4, again one reduction for the sum.
             Sqr(s.u, s.x1);
             Sqr(s.v, s.z1);
             Mul(s.z1, s.u, s.v);
-            Sqr(s.x1, s.u);
             Sqr(s.v, s.v);
-            Mul(s.v, s.v, s.b);
-            Add(s.x1, s.v);
+            SqrWide(s.w1, s.u);
+            MulWide(s.w2, s.v, s.b);
+            AddWide(s.w1, s.w2);
+            Reduce(s.x1, s.w1);
         }
         const uint64_t mask = 0 - swapped;
         CondSwap(mask, s.x1, s.x2);
