@@ -97,16 +97,32 @@ TEST(OnbTables, EveryRowFollowsTheRule) {
     EXPECT_EQ(bcfm509, OnbTable(509));
 }
 
-// The fast product against the slow one, and Get32's window, on every degree.
+struct PathGuard {
+    explicit PathGuard(bool portable) { ClmulForceOff(portable); }
+    ~PathGuard() { ClmulForceOff(false); }
+};
+
+// Both products (the carry-less one through the palindromic form, and the window
+// evaluation of the product rule) against the slow one, and Get32's window, on
+// every degree.
 TEST(OnbField, ProductMatchesTheDefinitionOnEveryDegree) {
     Rng rng(50);
     for (int m : OnbDegrees()) {
         const TEcc ecc = OnbField(m);
         for (int round = 0; round < 2; ++round) {
             const Elem a = RandomElement(&ecc, rng), b = RandomElement(&ecc, rng);
-            const Elem c = Mul(&ecc, a, b);
-            EXPECT_EQ(c, SlowMul(m, a, b)) << m;
-            EXPECT_TRUE(BaseOnField(&ecc, c.w)) << m;
+            const Elem want = SlowMul(m, a, b);
+            for (bool portable : {false, true}) {
+                PathGuard g(portable);
+                const Elem c = Mul(&ecc, a, b);
+                EXPECT_EQ(c, want) << m << (portable ? " windows" : " carry-less");
+                Elem inv = a;
+                BaseInverse(&ecc, inv.w);
+                EXPECT_EQ(Mul(&ecc, inv, a), One(&ecc)) << m;
+            }
+            Elem w = a;
+            OnbBaseMul(w.w, b.w, m);
+            EXPECT_EQ(w, want) << m;
         }
         // A single coordinate times the unit, at the edges of the word layout.
         for (int q : {0, 1, 31, 32, m - 1}) {
@@ -188,6 +204,17 @@ TEST(OnbCurves, OrderSignatureAndAgreement) {
             break;
         }
         ASSERT_TRUE(PointOnCurve(&ecc, &pt)) << m;
+        // The carry-less ladder against the one built on the window products.
+        if (m == 173 || m == 509) {
+            Elem k = RandomElement(&ecc, rng);
+            TEcPoint fast, slow;
+            EccScalarMul(&ecc, k.w, &pt, &fast);
+            {
+                PathGuard g(true);
+                EccScalarMul(&ecc, k.w, &pt, &slow);
+            }
+            EXPECT_TRUE(PointIsEqual(&fast, &slow)) << m;
+        }
         Elem h;
         h.w[0] = ecc.A ? 2 : 4;
         TEcPoint hp, o;

@@ -55,6 +55,8 @@ void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b
 void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);
 // Turns the fast path off (for comparing both paths in tests and benchmarks).
 void ClmulForceOff(bool off);
+// The processor has the carry-less multiplier and the fast path is not off.
+bool ClmulAvailable();
 
 // The carry-less path resolved once for a field, for loops of many products.
 struct Reducer;
@@ -66,10 +68,11 @@ struct ClmulField {
 };
 bool ClmulFieldFor(const TEcc *ecc, ClmulField *f);
 
-// Carry-less arithmetic specialised for one standard field polynomial
-// (clmul_fields.cpp): products, squares and the whole scalar-multiplication ladder
-// of EccScalarMul, which leaves X1, Z1, X2, Z2 in out. Null for any other field,
-// or when the carry-less path is off or missing.
+// Carry-less arithmetic specialised for one standard field polynomial, or for one
+// normal-basis degree (clmul_fields.cpp): products, squares and the whole
+// scalar-multiplication ladder of EccScalarMul, which leaves X1, Z1, X2, Z2 in out,
+// all in the context's basis. Null for any other field, or when the carry-less
+// path is off or missing. OnbClmulField looks up a normal-basis degree alone.
 struct StdClmulField {
     int m, k1, k2, k3;
     void (*mul)(uint32_t *r, const uint32_t *a, const uint32_t *b);
@@ -77,6 +80,7 @@ struct StdClmulField {
     void (*ladder)(const uint32_t *k, const uint32_t *x, const uint32_t *b, uint32_t (*out)[kWords]);
 };
 const StdClmulField *StdClmulFieldFor(const TEcc *ecc);
+const StdClmulField *OnbClmulField(int m);
 
 // Out-of-place field products, dispatched like BaseMul and BaseSquare; r may alias.
 void FieldMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);

@@ -151,6 +151,14 @@ void FieldSquareN(const ClmulField &f, uint32_t *r, const uint32_t *a) {
 
 void ClmulForceOff(bool off) { g_force_off = off; }
 
+bool ClmulAvailable() {
+#if KCAR_HAVE_CLMUL
+    return !g_force_off && CpuHasClmul();
+#else
+    return false;
+#endif
+}
+
 bool ClmulFieldFor(const TEcc *ecc, ClmulField *f) {
 #if KCAR_HAVE_CLMUL
     if (!ClmulUsable(ecc)) return false;

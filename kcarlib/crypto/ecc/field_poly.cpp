@@ -254,7 +254,10 @@ KCARLIB_API void BaseReduction(const TEcc *ecc, uint32_t *c) {
 
 KCARLIB_API void BaseMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
     if (ecc->Onb) {
-        OnbBaseMul(a, b, static_cast<int>(ecc->M));
+        if (const StdClmulField *f = OnbClmulField(static_cast<int>(ecc->M)))
+            f->mul(a, a, b);
+        else
+            OnbBaseMul(a, b, static_cast<int>(ecc->M));
         return;
     }
     if (ClmulUsable(ecc))
