@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "crypto/gost/magma_wide.h"
 #include "kcarlib/gost.h"
 
 namespace {
@@ -55,6 +56,15 @@ BENCHMARK_TEMPLATE(BM_Cipher, MagmaM2Encrypt)->Name("BM_M2Encrypt")->Arg(1024)->
 BENCHMARK_TEMPLATE(BM_Cipher, MagmaM3Encrypt)->Name("BM_M3Encrypt")->Arg(1024)->Arg(1 << 20);
 BENCHMARK_TEMPLATE(BM_Cipher, MagmaM3Decrypt)->Name("BM_M3Decrypt")->Arg(1024)->Arg(1 << 20);
 
+// Mode 1 on each vector level below the best one, and on none: the gain of each path.
+void BM_M1EncryptLevel(benchmark::State &state) {
+    kcar::gost::MagmaWideForce(int(state.range(1)));
+    state.SetLabel(kcar::gost::MagmaWidePath());
+    BM_Cipher<MagmaM1Encrypt>(state);
+    kcar::gost::MagmaWideForce(-1);
+}
+BENCHMARK(BM_M1EncryptLevel)->Args({1 << 20, 0})->Args({1 << 20, 1})->Args({1 << 20, 2});
+
 void BM_Mac(benchmark::State &state) {
     const auto msg = Message(size_t(state.range(0)));
     TGostCipher c;
@@ -87,4 +97,10 @@ BENCHMARK(BM_RngBytes);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv) {
+    benchmark::AddCustomContext("magma vector path", kcar::gost::MagmaWidePath());
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -24,7 +24,8 @@ TEST(EccSetup, BaseFieldRefusalsLeaveContextUnchanged) {
         {164, 7, 6, 3, "even m"},
         {165, 7, 6, 3, "odd m without prime entry"},
         {163, 0, 0, 0, "no normal basis for 163"},
-        {173, 0, 0, 0, "normal basis not in this build"},
+        {165, 0, 0, 0, "no normal basis for 165"},
+        {175, 0, 0, 0, "no normal basis for 175 either"},
         {163, 7, 6, 0, "k2 without k3"},
         {163, 0, 6, 3, "k2 without k1"},
         {163, 163, 0, 0, "k1 = m"},
@@ -68,9 +69,18 @@ TEST(EccSetup, StandardCurve163) {
     const TEcc before = ecc;
     EXPECT_EQ(EccSetStdCurve(&ecc, 163, 1), 0);  // no such curve
     EXPECT_EQ(EccSetStdCurve(&ecc, 181, 0), 0);  // a field but no curve
-    EXPECT_EQ(EccSetStdCurve(&ecc, 509, 1), 0);  // normal basis: not in this build
+    EXPECT_EQ(EccSetStdCurve(&ecc, 239, 1), 0);  // a normal-basis field but no curve
     EXPECT_TRUE(SameContext(ecc, before));
     for (int m : StdCurveDegrees()) EXPECT_TRUE(EccSetStdCurve(&ecc, m, 0)) << m;
+
+    // The normal-basis curve of 509: field x^m + 1, the same n, b of that basis.
+    ASSERT_TRUE(EccSetStdCurve(&ecc, 509, 1));
+    EXPECT_EQ(ecc.Onb, 1);
+    EXPECT_EQ(ecc.K1, 0);
+    Elem xm1;
+    for (int bit : {509, 0}) BitSet(xm1.w, bit);
+    EXPECT_TRUE(BaseIsEqual(ecc.Poly, xm1.w));
+    EXPECT_EQ(ToHex(ecc.B).substr(0, 8), "197D9BE3");
 }
 
 TEST(EccSetup, CurveAndBasePointRefusals) {

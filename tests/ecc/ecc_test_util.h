@@ -111,10 +111,16 @@ inline const std::vector<int> &StdCurveDegrees() {
     return d;
 }
 
+// Degrees of the optimal-normal-basis standard curves.
+inline const std::vector<int> &OnbCurveDegrees() {
+    static const std::vector<int> d = {173, 179, 191, 233, 431, 509};
+    return d;
+}
+
 // A standard curve with a base point generated from rng.
-inline bool SetUpStdCurve(TEcc *ecc, int m, Rng *rng) {
+inline bool SetUpStdCurve(TEcc *ecc, int m, Rng *rng, int onb = 0) {
     EccInit(ecc, &Rng::Bit, rng);
-    if (!EccSetStdCurve(ecc, m, 0)) return false;
+    if (!EccSetStdCurve(ecc, m, onb)) return false;
     TEcPoint p;
     return EccGenerateBasePoint(ecc, &p) && EccSetBasePoint(ecc, &p);
 }

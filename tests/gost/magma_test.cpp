@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "crypto/gost/magma_core.h"
+#include "crypto/gost/magma_wide.h"
 #include "kcarlib/gost.h"
 #include "reference.h"
 #include "vectors.h"
@@ -298,10 +299,15 @@ TEST(GostModes, GammaCounterAndStart) {
 // The fast paths (several blocks at once, whole blocks straight from the buffer)
 // against the straightforward byte-wise form, for arbitrary tables, keys, syncs,
 // lengths and a first call that ends inside a block.
+// Every vector level the processor has runs the same cases; lengths from 512 bytes
+// up reach the vector engine with and without a tail.
 TEST(GostModes, MatchTheStraightforwardForm) {
     Lcg rnd(28147);
-    const uint32_t lengths[] = {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 63, 64, 65, 100, 257, 1031};
-    for (int trial = 0; trial < 4; ++trial) {
+    const uint32_t lengths[] = {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 40, 63, 64, 65, 100, 257, 1031, 4099};
+    for (int trial = 0; trial < 3 * (1 + kcar::gost::MagmaWideLevelsAvailable()); ++trial) {
+        const int level = trial / 3;  // 0 portable, then each vector level
+        kcar::gost::MagmaWideForce(level);
+        SCOPED_TRACE(std::string("path ") + kcar::gost::MagmaWidePath());
         const Bytes sbox = rnd.bytes(64), key = rnd.bytes(32), sync = rnd.bytes(8);
         TGostCipher start;
         MagmaInit(&start, sbox.data(), key.data());
@@ -354,6 +360,7 @@ TEST(GostModes, MatchTheStraightforwardForm) {
             }
         }
     }
+    kcar::gost::MagmaWideForce(-1);
 }
 
 TEST(GostSetup, EverySetupCallRestartsStreamAndMac) {

@@ -57,11 +57,8 @@ constexpr StdCurve kCurves[] = {
     {509, 1, 1, "197D9BE30EE2381E551DA2A0386EA6277DFB60F51D81364F2C4B2F3500F31ADCF9C012AE648360378360E15E41640418CD4A8B845536B9F3A2B3BFD1D1ADE6A3"},
 };
 
-// m / 2 of the degrees that have an optimal normal basis of type II. Such fields
-// need the normal-basis arithmetic, which this build does not contain, so
-// EccSetBaseField refuses them for now.
+// m / 2 of the degrees that have an optimal normal basis of type II.
 constexpr uint8_t kBasisTabOnb[14] = {86, 89, 95, 116, 119, 125, 140, 146, 179, 209, 215, 221, 245, 254};
-constexpr bool kOnbArithmetic = false;
 
 constexpr int kMinDegree = 163;
 constexpr int kMaxDegree = 509;
@@ -236,7 +233,7 @@ KCARLIB_API int32_t EccSetBaseField(TEcc *ecc, int32_t m, int32_t k1, int32_t k2
     if (!(m & 1)) return 0;
     if (k1 != 0) {
         if (!DegreeListed(BasisTabPoly, 60, m)) return 0;
-    } else if (!kOnbArithmetic || !DegreeListed(kBasisTabOnb, 14, m)) {
+    } else if (!DegreeListed(kBasisTabOnb, 14, m)) {
         return 0;
     }
     if (k1 < 0 || k2 < 0 || k3 < 0 || k1 >= m || k2 >= m || k3 >= m) return 0;

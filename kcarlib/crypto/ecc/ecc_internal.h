@@ -33,9 +33,20 @@ int lookupl(const uint32_t *table, int count, uint32_t value);
 // The two reduction methods, reachable on their own for cross-checks.
 void ReduceWordwise(const TEcc *ecc, uint32_t *c);
 void ReduceBitwise(const TEcc *ecc, uint32_t *c);
-// Comb multiplication and table squaring of the portable path.
+// Comb multiplication and squaring of the portable path; neither branches on nor
+// indexes memory by the values.
 void CombMul(const TEcc *ecc, uint32_t *a, const uint32_t *b);
-void TableSquare(const TEcc *ecc, uint32_t *a);
+void PortableSquare(const TEcc *ecc, uint32_t *a);
+
+// Optimal normal basis of type II (field_onb.cpp); m is one of the 14 degrees.
+// OnbTable gives the bcfm table of m, or null for any other degree.
+const uint32_t *OnbTable(int m);
+// Bits s..s+31 of the cyclically extended vector v, s = m - 1 - (i mod m).
+uint32_t Get32(const uint32_t *v, int i, int m);
+void OnbBaseMul(uint32_t *a, const uint32_t *b, int m);
+void OnbBaseSquare(uint32_t *a, int m);
+void OnbBaseInverse(uint32_t *a, int m);
+void OnbBaseIncrement(uint32_t *a, int m);
 
 // Carry-less multiplication path (x86 PCLMULQDQ). ClmulUsable tells whether the
 // processor has it and the field's polynomial suits the 64-bit word reduction.
@@ -44,6 +55,8 @@ void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b
 void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a);
 // Turns the fast path off (for comparing both paths in tests and benchmarks).
 void ClmulForceOff(bool off);
+// The processor has the carry-less multiplier and the fast path is not off.
+bool ClmulAvailable();
 
 // The carry-less path resolved once for a field, for loops of many products.
 struct Reducer;
@@ -54,6 +67,20 @@ struct ClmulField {
     alignas(8) unsigned char reducer_storage[32];
 };
 bool ClmulFieldFor(const TEcc *ecc, ClmulField *f);
+
+// Carry-less arithmetic specialised for one standard field polynomial, or for one
+// normal-basis degree (clmul_fields.cpp): products, squares and the whole
+// scalar-multiplication ladder of EccScalarMul, which leaves X1, Z1, X2, Z2 in out,
+// all in the context's basis. Null for any other field, or when the carry-less
+// path is off or missing. OnbClmulField looks up a normal-basis degree alone.
+struct StdClmulField {
+    int m, k1, k2, k3;
+    void (*mul)(uint32_t *r, const uint32_t *a, const uint32_t *b);
+    void (*sqr)(uint32_t *r, const uint32_t *a);
+    void (*ladder)(const uint32_t *k, const uint32_t *x, const uint32_t *b, uint32_t (*out)[kWords]);
+};
+const StdClmulField *StdClmulFieldFor(const TEcc *ecc);
+const StdClmulField *OnbClmulField(int m);
 
 // Out-of-place field products, dispatched like BaseMul and BaseSquare; r may alias.
 void FieldMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b);

@@ -69,12 +69,9 @@ struct Reducer {
     // c holds 2 * n words; the reduced element goes to r (16 words).
     void Reduce(uint64_t *c, int n, uint32_t *r) const {
         const int mw = m >> 6, mb = m & 63;
-        for (int i = 2 * n - 1; i > mw; --i) {
-            const uint64_t t = c[i];
-            if (t) FoldTerms(c, t, 64 * i - m);
-        }
-        const uint64_t t = c[mw] >> mb;
-        if (t) FoldTerms(c, t, 0);
+        // Every word is folded, zero or not: the words are secret in the ladder.
+        for (int i = 2 * n - 1; i > mw; --i) FoldTerms(c, c[i], 64 * i - m);
+        FoldTerms(c, c[mw] >> mb, 0);
         c[mw] &= (uint64_t{1} << mb) - 1;
         uint64_t out[8] = {};
         for (int i = 0; i <= mw; ++i) out[i] = c[i];
@@ -154,6 +151,14 @@ void FieldSquareN(const ClmulField &f, uint32_t *r, const uint32_t *a) {
 
 void ClmulForceOff(bool off) { g_force_off = off; }
 
+bool ClmulAvailable() {
+#if KCAR_HAVE_CLMUL
+    return !g_force_off && CpuHasClmul();
+#else
+    return false;
+#endif
+}
+
 bool ClmulFieldFor(const TEcc *ecc, ClmulField *f) {
 #if KCAR_HAVE_CLMUL
     if (!ClmulUsable(ecc)) return false;
@@ -188,6 +193,10 @@ bool ClmulUsable(const TEcc *ecc) {
 
 void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b) {
 #if KCAR_HAVE_CLMUL
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        f->mul(r, a, b);
+        return;
+    }
     switch ((ecc->M + 63) / 64) {
     case 3: MulN<3>(ecc, r, a, b); return;
     case 4: MulN<4>(ecc, r, a, b); return;
@@ -203,6 +212,10 @@ void ClmulMul(const TEcc *ecc, uint32_t *r, const uint32_t *a, const uint32_t *b
 
 void ClmulSquare(const TEcc *ecc, uint32_t *r, const uint32_t *a) {
 #if KCAR_HAVE_CLMUL
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        f->sqr(r, a);
+        return;
+    }
     switch ((ecc->M + 63) / 64) {
     case 3: SquareN<3>(ecc, r, a); return;
     case 4: SquareN<4>(ecc, r, a); return;

@@ -7,8 +7,8 @@
 //
 // Products go through the carry-less multiplier when the processor has one (see
 // field_clmul.cpp) and through the portable 4-bit comb otherwise; both give the same
-// words. Normal-basis fields are refused by EccSetBaseField, so the dispatch points
-// below only keep their place for that arithmetic.
+// words. In the optimal normal basis, products, squares, inverses and adding the
+// unit go to field_onb.cpp.
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
@@ -66,8 +66,9 @@ void ReduceWordwise(const TEcc *ecc, uint32_t *c) {
     const int m = static_cast<int>(ecc->M);
     const int top = m / 32;
     for (int i = (2 * m - 1) / 32; i > top; --i) FoldAllOffsets(ecc, c, c[i], 32 * i - m);
-    const uint32_t t = c[top] >> (m % 32);
-    if (t) FoldAllOffsets(ecc, c, t, 0);
+    // No test of t: folding zeros changes nothing, and the words are secret in
+    // the ladder.
+    FoldAllOffsets(ecc, c, c[top] >> (m % 32), 0);
     ClearAboveM(ecc, c);
 }
 
@@ -84,47 +85,54 @@ void ReduceBitwise(const TEcc *ecc, uint32_t *c) {
     ClearAboveM(ecc, c);
 }
 
+// Left-to-right comb over 4-bit windows of b. The multiple of a for a window,
+// k(x) * a for the window's value k, is built from a, a*x, a*x^2 and a*x^3 under
+// masks made from the window's bits, not read from a table indexed by them: b is
+// secret in the ladder, and neither a branch nor an address may depend on it.
 void CombMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
-    uint32_t t[16][kWords];
+    const int words = static_cast<int>(ecc->M) / 32;  // top word of b and of a
+    const int n = words + 2;                           // words of a * x^3
+    uint32_t sh[4][kWords + 1] = {};
     uint32_t c[kDWords] = {};
-    std::memset(t[0], 0, sizeof t[0]);
-    std::memcpy(t[1], a, sizeof t[1]);
-    std::memcpy(t[2], a, sizeof t[2]);
-    BaseMulByX(t[2]);
-    std::memcpy(t[3], t[2], sizeof t[3]);
-    BaseSum(t[3], a);
-    std::memcpy(t[4], t[2], sizeof t[4]);
-    BaseMulByX(t[4]);
-    std::memcpy(t[8], t[4], sizeof t[8]);
-    BaseMulByX(t[8]);
-    std::memcpy(t[12], t[4], sizeof t[12]);
-    BaseSum(t[12], t[8]);
-    for (int i = 1; i <= 3; ++i) {
-        for (int w = 0; w < kWords; ++w) {
-            t[4 + i][w] = t[4][w] ^ t[i][w];
-            t[8 + i][w] = t[8][w] ^ t[i][w];
-            t[12 + i][w] = t[12][w] ^ t[i][w];
-        }
-    }
-    const int words = static_cast<int>(ecc->M) / 32;
+    std::memcpy(sh[0], a, sizeof(uint32_t) * kWords);
+    for (int k = 1; k < 4; ++k)
+        for (int w = n - 1; w >= 0; --w) sh[k][w] = (sh[k - 1][w] << 1) | (w ? sh[k - 1][w - 1] >> 31 : 0);
     for (int s = 28; s >= 0; s -= 4) {
         for (int j = 0; j <= words; ++j) {
-            const uint32_t *row = t[(b[j] >> s) & 15];
-            for (int w = 0; w < kWords; ++w) c[j + w] ^= row[w];
+            const uint32_t nib = b[j] >> s;
+            const uint32_t m0 = 0u - (nib & 1u), m1 = 0u - ((nib >> 1) & 1u), m2 = 0u - ((nib >> 2) & 1u),
+                           m3 = 0u - ((nib >> 3) & 1u);
+            for (int w = 0; w < n; ++w)
+                c[j + w] ^= (sh[0][w] & m0) ^ (sh[1][w] & m1) ^ (sh[2][w] & m2) ^ (sh[3][w] & m3);
         }
         if (s) BaseMulByXD4(c);
     }
     BaseReduction(ecc, c);
     std::memcpy(a, c, sizeof(uint32_t) * kWords);
-    SecureWipe(t, sizeof t);
+    SecureWipe(sh, sizeof sh);
     SecureWipe(c, sizeof c);
 }
 
-void TableSquare(const TEcc *ecc, uint32_t *a) {
+namespace {
+
+// The 16 bits of v moved to the even positions of 32, by shifts and masks (the
+// squaring of secret values must not index a table by them).
+inline uint32_t Spread16(uint32_t v) {
+    v &= 0xFFFFu;
+    v = (v | (v << 8)) & 0x00FF00FFu;
+    v = (v | (v << 4)) & 0x0F0F0F0Fu;
+    v = (v | (v << 2)) & 0x33333333u;
+    v = (v | (v << 1)) & 0x55555555u;
+    return v;
+}
+
+}  // namespace
+
+void PortableSquare(const TEcc *ecc, uint32_t *a) {
     uint32_t c[kDWords];
     for (int i = 0; i < kWords; ++i) {
-        c[2 * i] = bbtol(a[i] & 0xFFFF);
-        c[2 * i + 1] = bbtol(a[i] >> 16);
+        c[2 * i] = Spread16(a[i]);
+        c[2 * i + 1] = Spread16(a[i] >> 16);
     }
     BaseReduction(ecc, c);
     std::memcpy(a, c, sizeof(uint32_t) * kWords);
@@ -204,9 +212,7 @@ KCARLIB_API void BaseSumShort(const TEcc *ecc, uint32_t *a, uint32_t v) {
     }
     if (v == 0) return;
     // Normal basis: adding the unit complements the m coordinates.
-    const int m = static_cast<int>(ecc->M);
-    for (int i = 0; i <= m / 32; ++i) a[i] = ~a[i];
-    a[m / 32] &= (1u << (m % 32)) - 1u;
+    OnbBaseIncrement(a, static_cast<int>(ecc->M));
 }
 
 KCARLIB_API void BaseMulByX(uint32_t *a) {
@@ -248,7 +254,10 @@ KCARLIB_API void BaseReduction(const TEcc *ecc, uint32_t *c) {
 
 KCARLIB_API void BaseMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        if (const StdClmulField *f = OnbClmulField(static_cast<int>(ecc->M)))
+            f->mul(a, a, b);
+        else
+            OnbBaseMul(a, b, static_cast<int>(ecc->M));
         return;
     }
     if (ClmulUsable(ecc))
@@ -259,19 +268,19 @@ KCARLIB_API void BaseMul(const TEcc *ecc, uint32_t *a, const uint32_t *b) {
 
 KCARLIB_API void BaseSquare(const TEcc *ecc, uint32_t *a) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        OnbBaseSquare(a, static_cast<int>(ecc->M));
         return;
     }
     if (ClmulUsable(ecc))
         ClmulSquare(ecc, a, a);
     else
-        TableSquare(ecc, a);
+        PortableSquare(ecc, a);
 }
 
 // a^(2^m - 2) by the Itoh-Tsujii chain over the bits of m - 1; 0 stays 0.
 KCARLIB_API void BaseInverse(const TEcc *ecc, uint32_t *a) {
     if (ecc->Onb) {
-        BaseClear(a);  // normal-basis arithmetic is not part of this build
+        OnbBaseInverse(a, static_cast<int>(ecc->M));
         return;
     }
     const int e = static_cast<int>(ecc->M) - 1;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
+#include "crypto/ct_check.h"
 #include "crypto/secure_wipe.h"
 
 namespace kcar::ecc {
@@ -54,9 +55,9 @@ inline void Add(uint32_t *a, const uint32_t *b) {
 template <class Ops>
 void Ladder(const Ops &op, const TEcc *ecc, const uint32_t *k, const uint32_t *x, LadderState &s) {
     std::memset(&s, 0, sizeof s);
-    s.x1[0] = 1;
+    BaseSetOne(ecc, s.x1);  // (X1, Z1) = (1, 0), the point at infinity
     BaseCopy(x, s.x2);
-    s.z2[0] = 1;
+    BaseSetOne(ecc, s.z2);
     for (int j = static_cast<int>(ecc->M) - 1; j >= 0; --j) {
         const uint32_t bit = (k[j >> 5] >> (j & 31)) & 1u;
         CondSwap(s.swapped ^ bit, s.x1, s.z1, s.x2, s.z2);
@@ -260,13 +261,26 @@ KCARLIB_API void EccScalarMul(const TEcc *ecc, const uint32_t *k, const TEcPoint
     PointCopy(p, &base);
     LadderState st;
     ClmulField fast;
-    if (ClmulFieldFor(ecc, &fast))
+    if (const StdClmulField *f = StdClmulFieldFor(ecc)) {
+        uint32_t out[4][kWords];
+        f->ladder(k, base.x, ecc->B, out);
+        BaseCopy(out[0], st.x1);
+        BaseCopy(out[1], st.z1);
+        BaseCopy(out[2], st.x2);
+        BaseCopy(out[3], st.z2);
+        kcar::SecureWipe(out, sizeof out);
+    } else if (ClmulFieldFor(ecc, &fast)) {
         Ladder(FastOps{&fast}, ecc, k, base.x, st);
-    else
+    } else {
         Ladder(PortableOps{ecc}, ecc, k, base.x, st);
-    if (BaseIsZero(st.z1)) {
+    }
+    // Whether kP or (k + 1)P is the point at infinity shows in the result anyway.
+    const int32_t at_infinity = BaseIsZero(st.z1), next_at_infinity = BaseIsZero(st.z2);
+    kcar::CtPublic(&at_infinity, sizeof at_infinity);
+    kcar::CtPublic(&next_at_infinity, sizeof next_at_infinity);
+    if (at_infinity) {
         PointClear(r);
-    } else if (BaseIsZero(st.z2)) {
+    } else if (next_at_infinity) {
         PointCopy(&base, r);
         AfNegate(ecc, r);
     } else {

@@ -4,30 +4,73 @@
 #include <cstring>
 
 #include "crypto/ecc/ecc_internal.h"
+#include "crypto/ct_check.h"
 #include "crypto/secure_wipe.h"
 
 namespace kcar::ecc {
 
 namespace {
 
-// a = a * b mod n by double-and-add over the bits of b, branch-free in a (the
-// private key when signing); b is public.
-void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
-    uint32_t acc[kWords] = {}, t[kWords], sum[kWords];
-    IntCopy(a, t);
-    const int top = IntDegree(n);
-    for (int i = 0; i <= top; ++i) {
-        const uint32_t mask = 0u - ((b[i / 32] >> (i % 32)) & 1u);
-        IntCopy(acc, sum);
-        IntAddMod(sum, t, n);
-        for (int w = 0; w < kWords; ++w) acc[w] = (sum[w] & mask) | (acc[w] & ~mask);
-        IntCopy(t, sum);
-        IntAddMod(t, sum, n);
+// Montgomery product t = a * b / 2^512 mod n for a, b < n and n odd, by word-wise
+// interleaved reduction with a fixed number of steps and a masked final
+// subtraction: a is the private key when signing.
+void MontMul(uint32_t *out, const uint32_t *a, const uint32_t *b, const uint32_t *n) {
+    uint32_t inv = 1;  // n^-1 mod 2^32 by Newton's iteration
+    for (int i = 0; i < 5; ++i) inv *= 2 - n[0] * inv;
+    const uint32_t n0 = 0u - inv;
+    uint32_t t[kWords + 2] = {};
+    for (int i = 0; i < kWords; ++i) {
+        uint64_t c = 0;
+        for (int j = 0; j < kWords; ++j) {
+            c += static_cast<uint64_t>(t[j]) + static_cast<uint64_t>(a[j]) * b[i];
+            t[j] = static_cast<uint32_t>(c);
+            c >>= 32;
+        }
+        c += t[kWords];
+        t[kWords] = static_cast<uint32_t>(c);
+        t[kWords + 1] = static_cast<uint32_t>(c >> 32);
+        const uint32_t q = t[0] * n0;
+        c = (static_cast<uint64_t>(t[0]) + static_cast<uint64_t>(q) * n[0]) >> 32;
+        for (int j = 1; j < kWords; ++j) {
+            c += static_cast<uint64_t>(t[j]) + static_cast<uint64_t>(q) * n[j];
+            t[j - 1] = static_cast<uint32_t>(c);
+            c >>= 32;
+        }
+        c += t[kWords];
+        t[kWords - 1] = static_cast<uint32_t>(c);
+        t[kWords] = t[kWords + 1] + static_cast<uint32_t>(c >> 32);
     }
-    IntCopy(acc, a);
-    SecureWipe(acc, sizeof acc);
+    // t < 2n: subtract n unless that borrows beyond the top word.
+    uint32_t d[kWords];
+    std::memcpy(d, t, sizeof d);
+    const uint32_t borrow = IntSub(d, n);
+    const uint32_t keep = 0u - (borrow & ~t[kWords] & 1u);
+    for (int w = 0; w < kWords; ++w) out[w] = (t[w] & keep) | (d[w] & ~keep);
     SecureWipe(t, sizeof t);
-    SecureWipe(sum, sizeof sum);
+    SecureWipe(d, sizeof d);
+}
+
+// a = a * b mod n for the private key a and the public b, both below n: b is
+// brought to b * 2^512 mod n (variable time, b is public), and one Montgomery
+// product removes the factor again.
+void MulModConstTime(uint32_t *a, const uint32_t *b, const uint32_t *n) {
+    uint32_t r[kWords] = {}, one[kWords] = {1}, bm[kWords];
+    IntSub(r, n);           // 2^512 - n
+    IntMulMod(r, one, n);   // 2^512 mod n
+    IntCopy(b, bm);
+    IntMulMod(bm, r, n);    // b * 2^512 mod n
+    MontMul(a, a, bm, n);
+}
+
+// 1 if 0 < d < n, without a branch on the words of d; only the answer is public.
+int32_t KeyInRange(const uint32_t *d, const uint32_t *n) {
+    uint32_t t[kWords];
+    IntCopy(d, t);
+    const uint32_t below = IntSub(t, n);  // borrow: d < n
+    SecureWipe(t, sizeof t);
+    const int32_t ok = static_cast<int32_t>(below & static_cast<uint32_t>(!IntIsZero(d)));
+    kcar::CtPublic(&ok, sizeof ok);
+    return ok;
 }
 
 // A half of a signature longer than 64 bytes must have nothing beyond them.
@@ -51,7 +94,9 @@ KCARLIB_API int32_t EccGeneratePrivateKey(const TEcc *ecc, uint32_t *d) {
     // giving it is broken, and is refused rather than waited on for ever.
     for (int draw = 0; draw < kMaxRandomDraws; ++draw) {
         IntGenRandom(ecc, d);
-        if (!IntIsZero(d)) return 1;
+        const int32_t zero = IntIsZero(d);  // tells nothing about a key that is kept
+        kcar::CtPublic(&zero, sizeof zero);
+        if (!zero) return 1;
     }
     return 0;
 }
@@ -69,7 +114,7 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
                                 uint8_t *signature) {
     if (!ecc->BasePointSet || ecc->RandFunc == nullptr) return 0;
     // A key outside 1..n-1 cannot give a valid signature.
-    if (IntIsZero(d) || IntCmp(d, ecc->N) >= 0) return 0;
+    if (!KeyInRange(d, ecc->N)) return 0;
     uint32_t e[kWords], h[kWords], y[kWords], r[kWords], s[kWords];
     TEcPoint rp;
     CvHash2Base(ecc, hash, h);
@@ -77,13 +122,16 @@ KCARLIB_API int32_t EccSignHash(const TEcc *ecc, const uint32_t *d, const uint8_
     for (int draw = 0; draw < kMaxRandomDraws && !found; ++draw) {
         IntGenRandom(ecc, e);
         EccScalarMul(ecc, e, &ecc->P, &rp);
-        if (BaseIsZero(rp.x)) continue;
+        // r and s are the signature: public once computed. A zero x of eP gives
+        // r = 0 and is drawn again with it.
         FieldMul(ecc, y, h, rp.x);
         CvBase2Int(ecc, y, r);
+        kcar::CtPublic(r, sizeof r);
         if (IntIsZero(r)) continue;
         IntCopy(d, s);
         MulModConstTime(s, r, ecc->N);
         IntAddMod(s, e, ecc->N);
+        kcar::CtPublic(s, sizeof s);
         if (IntIsZero(s)) continue;
         found = true;
     }

@@ -1,22 +1,30 @@
 // GOST 28147-89 data modes: simple replacement (1), gamma (2), gamma with
 // feedback (3).
 //
-// Whole blocks go through the multi-lane round engine: mode 1 and the gamma of
-// mode 2 four blocks at a time, mode 3 decryption four blocks at a time (its gamma
-// depends only on ciphertext). Mode 3 encryption is inherently one block after
+// Whole blocks go first to the vector engine where the processor has one
+// (magma_wide.cpp), 64 blocks at a time for the gammas, then to the multi-lane
+// round engine: mode 1 and the gamma of mode 2 four blocks at a time, mode 3
+// decryption four blocks at a time (its gamma depends only on ciphertext). Mode 3 encryption is inherently one block after
 // the other. Partial blocks go byte by byte through Gamma/Sync and Pos, so that
 // any split of a message gives the output of one call.
 #include "crypto/gost/magma_core.h"
+#include "crypto/gost/magma_wide.h"
+#include "crypto/secure_wipe.h"
 
 using namespace kcar::gost;
 
 namespace {
 
 constexpr int kLanes = 4;
+// Blocks of gamma made at once for the vector engine (a multiple of its groups).
+constexpr uint32_t kWideChunk = 64;
 
 template <bool kEncrypt>
 void SimpleReplacement(const TGostCipher *c, uint8_t *p, uint32_t blocks) noexcept {
     const uint32_t *const k[1] = {c->Key};
+    const size_t wide = MagmaWideBlocks(c, !kEncrypt, p, p, blocks);
+    p += 8 * wide;
+    blocks -= static_cast<uint32_t>(wide);
     for (; blocks >= kLanes; blocks -= kLanes, p += 8 * kLanes) {
         uint32_t n1[kLanes], n2[kLanes];
         for (int j = 0; j < kLanes; ++j) {
@@ -68,6 +76,28 @@ void Gamma(TGostCipher *c, uint8_t *p, uint32_t len) noexcept {
 
     const uint32_t *const k[1] = {c->Key};
     uint32_t n3 = Load32(c->Sync), n4 = Load32(c->Sync + 4);
+    if (len >= 8 * kWideChunk && MagmaWideActive()) {
+        uint8_t g[8 * kWideChunk];
+        for (; len >= 8 * kWideChunk; len -= 8 * kWideChunk, p += 8 * kWideChunk) {
+            for (uint32_t j = 0; j < kWideChunk; ++j) {
+                StepCounter(n3, n4);
+                Store32(g + 8 * j, n3);
+                Store32(g + 8 * j + 4, n4);
+            }
+            if (MagmaWideBlocks(c, false, g, g, kWideChunk) != kWideChunk) {
+                // The level changed under us (tests pin it): one block at a time.
+                for (uint32_t j = 0; j < kWideChunk; ++j) {
+                    uint32_t a = Load32(g + 8 * j), b = Load32(g + 8 * j + 4);
+                    EncryptBlock(c, a, b);
+                    Store32(g + 8 * j, a);
+                    Store32(g + 8 * j + 4, b);
+                }
+            }
+            for (uint32_t i = 0; i < 8 * kWideChunk; ++i) p[i] ^= g[i];
+            std::memcpy(c->Gamma, g + 8 * (kWideChunk - 1), 8);
+        }
+        kcar::SecureWipe(g, sizeof g);
+    }
     uint32_t g1[kLanes], g2[kLanes];
     for (; len >= 8 * kLanes; len -= 8 * kLanes, p += 8 * kLanes) {
         for (int j = 0; j < kLanes; ++j) {
@@ -128,6 +158,22 @@ void FeedbackEncryptBlocks(TGostCipher *c, uint8_t *p, uint32_t blocks) noexcept
 void FeedbackDecryptBlocks(TGostCipher *c, uint8_t *p, uint32_t blocks) noexcept {
     const uint32_t *const k[1] = {c->Key};
     uint32_t a = Load32(c->Sync), b = Load32(c->Sync + 4);
+    if (blocks >= kWideChunk && MagmaWideActive()) {
+        // Gamma of block j is the encryption of ciphertext block j - 1.
+        uint8_t g[8 * kWideChunk];
+        for (; blocks >= kWideChunk; blocks -= kWideChunk, p += 8 * kWideChunk) {
+            Store32(g, a);
+            Store32(g + 4, b);
+            std::memcpy(g + 8, p, 8 * (kWideChunk - 1));
+            a = Load32(p + 8 * (kWideChunk - 1));
+            b = Load32(p + 8 * (kWideChunk - 1) + 4);
+            if (MagmaWideBlocks(c, false, g, g, kWideChunk) != kWideChunk) {
+                for (uint32_t j = 0; j < kWideChunk; ++j) EncryptBytes(c, g + 8 * j);
+            }
+            for (uint32_t i = 0; i < 8 * kWideChunk; ++i) p[i] ^= g[i];
+        }
+        kcar::SecureWipe(g, sizeof g);
+    }
     for (; blocks >= kLanes; blocks -= kLanes, p += 8 * kLanes) {
         // Gamma of block j is the encryption of ciphertext block j - 1.
         uint32_t g1[kLanes], g2[kLanes];

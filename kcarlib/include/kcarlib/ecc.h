@@ -63,6 +63,21 @@ KCARLIB_API extern const uint32_t IPolTabStd[60];    /* bytes: m / 2, K1, K2, K3
 KCARLIB_API extern const uint32_t FactorTab[];       /* prime factors of 2^m - 1, see tables.cpp */
 KCARLIB_API extern const uint32_t SquareByteTab[256];/* byte b spread to the even bits of 16 */
 KCARLIB_API extern const uint32_t Sqrt2u509[ECC_WORDS]; /* floor(sqrt(2^509)) */
+/* Optimal normal basis product tables, 2(m - 1) + 1 words each (see tables.cpp). */
+KCARLIB_API extern const uint32_t bcfm173[345];
+KCARLIB_API extern const uint32_t bcfm179[357];
+KCARLIB_API extern const uint32_t bcfm191[381];
+KCARLIB_API extern const uint32_t bcfm233[465];
+KCARLIB_API extern const uint32_t bcfm239[477];
+KCARLIB_API extern const uint32_t bcfm251[501];
+KCARLIB_API extern const uint32_t bcfm281[561];
+KCARLIB_API extern const uint32_t bcfm293[585];
+KCARLIB_API extern const uint32_t bcfm359[717];
+KCARLIB_API extern const uint32_t bcfm419[837];
+KCARLIB_API extern const uint32_t bcfm431[861];
+KCARLIB_API extern const uint32_t bcfm443[885];
+KCARLIB_API extern const uint32_t bcfm491[981];
+KCARLIB_API extern const uint32_t bcfm509[1017];
 
 /* Copy and clear. */
 KCARLIB_API void BaseCopy(const uint32_t *src, uint32_t *dst);
