@@ -1,5 +1,6 @@
 // Elementary files of the token application: selection with file information,
 // chunked transparent reads and writes, and the numbered containers 0x0201..0x02FF.
+#include <algorithm>
 #include <cstring>
 
 #include "kcarlib/nki_result.h"
@@ -140,6 +141,25 @@ uint32_t TNkiAbs::WriteDataEx(uint64_t n, uint32_t offset, const uint8_t *data, 
     if (uint32_t rc = ContainerCheck(n, offset, length); rc != NKI_OK) return rc;
     if (length == 0) return NKI_OK;
     return EcWriteBinary(0x0200 + n, data, offset, length) ? NKI_OK : LastError;
+}
+
+uint32_t TNkiAbs::WriteDataPieces(uint64_t n, const uint8_t *data, const Piece *pieces, std::size_t count) {
+    if (uint32_t rc = TestConnected(); rc != NKI_OK) return rc;
+    if (count > 0 && (data == nullptr || pieces == nullptr)) return SetError(NKI_E_BAD_ARGUMENTS);
+    for (std::size_t i = 0; i < count; ++i)
+        if (uint32_t rc = ContainerCheck(n, pieces[i].offset, pieces[i].length); rc != NKI_OK) return rc;
+    bool selected = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Piece &p = pieces[i];
+        for (uint32_t done = 0; done < p.length;) {
+            const uint32_t chunk = std::min<uint32_t>(p.length - done, kChunk);
+            if (!EcWriteBinary(selected ? 0 : 0x0200 + n, data + p.offset + done, p.offset + done, chunk))
+                return LastError;
+            selected = true;
+            done += chunk;
+        }
+    }
+    return NKI_OK;
 }
 
 }  // namespace kcar
