@@ -240,8 +240,11 @@ KCARLIB_API uint32_t nkiSetSessionKeyMac(NKI_CONTEXT context, void *key32, uint3
  * The certificate store lives in the token's certificate container; every change
  * writes the whole new store and answers 0 only once all of it is on the token.
  * A write cut short (card pulled, token restarted) leaves the old store or the new
- * one, except within a short window near its end, and then the container holds
- * no readable store: it is damaged.
+ * one, except inside a window between the first and the last piece it changes
+ * within the old data. A write that adds a certificate at the end or removes the
+ * last one usually has no window; one that moves records (a CA certificate set
+ * or cleared, a certificate removed before others) has. A cut inside the window
+ * leaves a container that holds no readable store: it is damaged.
  * A damaged container answers 114 to nkiGetCertSize, nkiGetCert, nkiGetCACert and
  * nkiDelCert, and nothing in it can be read back. The calls that write a whole
  * new store start a fresh one in its place: nkiSetCert writes a store holding only
