@@ -13,6 +13,12 @@ uint32_t TCarrier::GetRandom(uint8_t *, uint32_t) { return NKI_E_UNSUPPORTED_FUN
 uint32_t TCarrier::GetContainerSize(uint32_t, uint32_t *) { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TCarrier::ReadContainer(uint32_t, uint32_t, uint8_t *, uint32_t) { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TCarrier::WriteContainer(uint32_t, uint32_t, const uint8_t *, uint32_t) { return NKI_E_UNSUPPORTED_FUNCTION; }
+uint32_t TCarrier::WriteContainerPieces(uint32_t n, const uint8_t *data, const Piece *pieces, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (uint32_t rc = WriteContainer(n, pieces[i].offset, data + pieces[i].offset, pieces[i].length); rc != NKI_OK)
+            return rc;
+    return NKI_OK;
+}
 uint32_t TCarrier::CheckPin(const uint8_t *, int32_t) { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TCarrier::ForgetPin() { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t TCarrier::ChangePin(const uint8_t *, int32_t, const uint8_t *, int32_t, int32_t) {

@@ -26,6 +26,7 @@
 //  - output buffers are written only on success unless a method says otherwise.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "kcarlib/nki.h"
@@ -102,6 +103,17 @@ public:
     // A write that is cut leaves the old bytes or the new.
     virtual uint32_t ReadContainer(uint32_t n, uint32_t offset, uint8_t *buffer, uint32_t length);
     virtual uint32_t WriteContainer(uint32_t n, uint32_t offset, const uint8_t *data, uint32_t length);
+    // Writes pieces of data into container n in the order given: piece i is the
+    // bytes data[offset, offset + length) written at that offset. Stops at the first
+    // failure. The active token writes a piece of at most kPieceLimit bytes in one
+    // command, so a cut leaves each such piece whole or untouched; the default
+    // writes each piece with WriteContainer.
+    static constexpr uint32_t kPieceLimit = 96;
+    struct Piece {
+        uint32_t offset;
+        uint32_t length;
+    };
+    virtual uint32_t WriteContainerPieces(uint32_t n, const uint8_t *data, const Piece *pieces, std::size_t count);
 
     // --- PIN and authentication ---
 

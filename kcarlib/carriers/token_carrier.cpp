@@ -1,6 +1,7 @@
 #include "carriers/token_carrier.h"
 
 #include <cstring>
+#include <vector>
 
 #include "kcarlib/nki_result.h"
 
@@ -65,6 +66,13 @@ uint32_t TTokenCarrier::ReadContainer(uint32_t n, uint32_t offset, uint8_t *buff
 
 uint32_t TTokenCarrier::WriteContainer(uint32_t n, uint32_t offset, const uint8_t *data, uint32_t length) {
     return Abs.WriteDataEx(n, offset, data, length);
+}
+
+uint32_t TTokenCarrier::WriteContainerPieces(uint32_t n, const uint8_t *data, const Piece *pieces, std::size_t count) {
+    static_assert(kPieceLimit == TNkiAbs::kChunk && sizeof(Piece) == sizeof(TNkiAbs::Piece));
+    std::vector<TNkiAbs::Piece> plan(count);
+    for (std::size_t i = 0; i < count; ++i) plan[i] = {pieces[i].offset, pieces[i].length};
+    return Abs.WriteDataPieces(n, data, plan.data(), count);
 }
 
 uint32_t TTokenCarrier::CheckPin(const uint8_t *pin, int32_t length) { return Abs.CheckPinEx(pin, length); }

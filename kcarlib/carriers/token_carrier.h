@@ -26,6 +26,7 @@ public:
     uint32_t GetContainerSize(uint32_t n, uint32_t *size) override;
     uint32_t ReadContainer(uint32_t n, uint32_t offset, uint8_t *buffer, uint32_t length) override;
     uint32_t WriteContainer(uint32_t n, uint32_t offset, const uint8_t *data, uint32_t length) override;
+    uint32_t WriteContainerPieces(uint32_t n, const uint8_t *data, const Piece *pieces, std::size_t count) override;
 
     uint32_t CheckPin(const uint8_t *pin, int32_t length) override;
     uint32_t ForgetPin() override;

@@ -10,13 +10,15 @@
 //  - the general hash (nkiInitHash) starts from the default parameters: the
 //    Uz34311 table and a zero start vector;
 //  - signing and verification (nkiInitDS) use the token's own curve and hash
-//    parameters, as after nkiInitDS(null); a failed nkiInitDS returns to this;
+//    parameters, as after nkiInitDS(null); a refused nkiInitDS changes nothing,
+//    the signature stream keeps its parameters and the data fed to it;
 //  - the cipher and MAC calls (nkiInitCipher) have no key and answer 54
 //    ("Operation was not initialized").
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "kcarlib/ecc.h"
 #include "kcarlib/gost.h"
@@ -183,6 +185,11 @@ public:
     uint32_t CertFileSize = 0;
     uint8_t *CertStore = nullptr;
     uint32_t CertStoreSize = 0;
+    // The certificate container's bytes as last read or written (CertFileSize of
+    // them); empty when not known, after a write that failed part way.
+    std::vector<uint8_t> CertImage;
+    // The container was read and holds no readable store (114).
+    bool CertStoreDamaged = false;
     uint32_t State = 0;
     // DsCurve and DsHash hold the parameters of a successful InitDS.
     bool DsReady = false;
@@ -224,7 +231,11 @@ private:
                            const uint8_t *in, void *key32);
     // Certificate store.
     void DropCertStore() noexcept;
+    uint32_t ReadCertImage();
     uint32_t UnpackCertificates();
+    // The store a whole-store write builds on: the cached one, or an empty one in
+    // place of a damaged container (fresh = true).
+    uint32_t StoreForWrite(const uint8_t *&base, uint32_t &size, bool &fresh);
     uint32_t PackCertificates(uint8_t *store, uint32_t size);
     uint32_t CommitStore(uint8_t *store, uint32_t size);
     uint32_t SeekToCert(uint32_t index, const uint8_t *&data, uint32_t &header);

@@ -2,15 +2,21 @@
 //
 // Store: records of a 4-byte little-endian header (bits 0..15 data length, bits
 // 24..31 kind: 0xEA CA certificate, only ever first; 0x00 certificate; 0x80
-// certificate of length 0) followed by the data, ended by a 0 header.
-// Container: packed (bytes L, L >> 8, 0, 0xB0, then L bytes of coded store without
-// its final header) or plain (the store itself). The store is read whole at the
-// first certificate call and cached; every change writes the complete new store to
-// the token before the cache takes it. Closing the session drops the cache.
+// certificate of length 0) followed by the data, ended by a 0 header. The
+// container's forms are in cert_container.h. The store is read whole at the first
+// certificate call and cached together with the container's bytes; every change
+// writes the new container image to the token, in the order PlanContainerWrite
+// chooses and skipping the pieces that already hold the right bytes, before the
+// cache takes it. Closing the session drops the cache.
+//
+// A container that holds no readable store (114) is damaged: reads keep answering
+// 114, and the calls that write a whole new store start a fresh one in its place
+// (the rule is stated in nki.h).
 #include <cstring>
 #include <new>
 #include <vector>
 
+#include "session/cert_container.h"
 #include "session/cert_packing.h"
 #include "session/nki_handle.h"
 
@@ -33,18 +39,6 @@ void PutULong(uint8_t *b, uint32_t v) {
 
 uint32_t RecordLength(uint32_t header) { return header & 0xFFFF; }
 
-// Length of the records of a store up to and including its 0 header, or 0 when
-// they run past size without one.
-uint32_t StoreLength(const uint8_t *store, uint32_t size) {
-    uint32_t pos = 0;
-    while (pos + 4 <= size) {
-        uint32_t header = MakeULong(store + pos);
-        if (header == 0) return pos + 4;
-        pos += 4 + RecordLength(header);
-    }
-    return 0;
-}
-
 // A new store built in a fresh array.
 struct NewStore {
     uint8_t *data = nullptr;
@@ -64,6 +58,8 @@ void TNkiHandle::DropCertStore() noexcept {
     CertStore = nullptr;
     CertStoreSize = 0;
     State &= ~CaCertLoaded;
+    CertImage.clear();
+    CertStoreDamaged = false;
 }
 
 uint32_t TNkiHandle::GetFileSize(int32_t *size) {
@@ -85,57 +81,76 @@ uint32_t TNkiHandle::WriteFile(const void *buffer, uint32_t offset, uint32_t len
     return Carrier->WriteContainer(kUserFile, offset, static_cast<const uint8_t *>(buffer), length);
 }
 
-uint32_t TNkiHandle::UnpackCertificates() {
-    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+uint32_t TNkiHandle::ReadCertImage() {
+    CertImage.clear();
     if (CertFileSize < 4) return NKI_E_NO_SPACE;  // no room for even an empty store
     std::vector<uint8_t> raw(CertFileSize);
     uint32_t rc = Carrier->ReadContainer(kCertContainer, 0, raw.data(), CertFileSize);
-    if (rc != NKI_OK) return rc;
+    if (rc == NKI_OK) CertImage = std::move(raw);
+    return rc;
+}
 
-    const uint32_t w = MakeULong(raw.data());
+uint32_t TNkiHandle::UnpackCertificates() {
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    if (CertStoreDamaged) return NKI_E_CERTS_UNKNOWN_PACKING;
+    uint32_t rc = ReadCertImage();
+    if (rc != NKI_OK) return rc;
     std::vector<uint8_t> store;
-    if ((w >> 28) != 0xB) {
-        uint32_t length = StoreLength(raw.data(), CertFileSize);
-        if (length == 0) return NKI_E_CERTS_UNKNOWN_PACKING;  // records run past the container
-        store.assign(raw.begin(), raw.begin() + length);
-    } else {
-        if (((w >> 24) & 0xF) != 0) return NKI_E_CERTS_UNKNOWN_PACKING;
-        const uint32_t L = w & 0xFFFF;
-        if (L > CertFileSize - 4) return NKI_E_CERTS_UNKNOWN_PACKING;
-        if (!Unpack(raw.data() + 4, L, store, static_cast<std::size_t>(CertFileSize) * 12))
-            return NKI_E_CERTS_UNKNOWN_PACKING;
-        store.insert(store.end(), 4, 0);
-        if (StoreLength(store.data(), static_cast<uint32_t>(store.size())) != store.size())
-            return NKI_E_CERTS_UNKNOWN_PACKING;  // the records do not end where the data does
+    rc = ReadCertContainer(CertImage.data(), CertImage.size(), store);
+    if (rc != NKI_OK) {
+        CertStoreDamaged = true;
+        return rc;
     }
     NewStore fresh;
     if (!fresh.Allocate(store.size())) return NKI_E_FAIL;
     std::memcpy(fresh.data, store.data(), store.size());
-    DropCertStore();
+    delete[] CertStore;
     CertStore = fresh.data;
     CertStoreSize = fresh.size;
+    State &= ~CaCertLoaded;
     if ((MakeULong(CertStore) & 0xFF000000u) == kKindCa) State |= CaCertLoaded;
+    return NKI_OK;
+}
+
+uint32_t TNkiHandle::StoreForWrite(const uint8_t *&base, uint32_t &size, bool &fresh) {
+    static const uint8_t kEmptyStore[4] = {0, 0, 0, 0};
+    fresh = false;
+    if (CertStore == nullptr) {
+        uint32_t rc = UnpackCertificates();
+        if (rc == NKI_E_CERTS_UNKNOWN_PACKING && CertStoreDamaged) {
+            // Nothing in a damaged container can be read back: the new store starts empty.
+            base = kEmptyStore;
+            size = sizeof kEmptyStore;
+            fresh = true;
+            return NKI_OK;
+        }
+        if (rc != NKI_OK) return rc;
+    }
+    base = CertStore;
+    size = CertStoreSize;
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::PackCertificates(uint8_t *store, uint32_t size) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
-    if (size < 4) return NKI_E_BAD_ARGUMENTS;
-    const uint64_t workArea = static_cast<uint64_t>(CertFileSize) * 12 + 4;
-    if (size > workArea) return NKI_E_NO_SPACE;  // too large for the packing work area
-    std::vector<uint8_t> packed = Pack(store, size - 4);
-    const uint64_t L = packed.size();
-    if (L <= 0xFFFF && L + 4 <= CertFileSize) {
-        std::vector<uint8_t> out(L + 4);
-        out[0] = static_cast<uint8_t>(L);
-        out[1] = static_cast<uint8_t>(L >> 8);
-        out[2] = 0;
-        out[3] = 0xB0;
-        std::memcpy(out.data() + 4, packed.data(), L);
-        return Carrier->WriteContainer(kCertContainer, 0, out.data(), static_cast<uint32_t>(out.size()));
+    std::vector<uint8_t> image;
+    uint32_t rc = BuildCertContainer(store, size, CertFileSize, image);
+    if (rc != NKI_OK) return rc;
+    // After a write that failed part way the container's bytes are not known: read
+    // them again, so that the plan knows which pieces hold what.
+    if (CertImage.size() != CertFileSize) {
+        rc = ReadCertImage();
+        if (rc != NKI_OK) return rc;
     }
-    if (size > CertFileSize) return NKI_E_NO_SPACE;
-    return Carrier->WriteContainer(kCertContainer, 0, store, size);
+    std::vector<TCarrier::Piece> pieces;
+    for (const auto &p : PlanContainerWrite(CertImage, image, TCarrier::kPieceLimit)) pieces.push_back({p.offset, p.length});
+    rc = Carrier->WriteContainerPieces(kCertContainer, image.data(), pieces.data(), pieces.size());
+    if (rc != NKI_OK) {
+        CertImage.clear();  // some pieces may have been written
+        return rc;
+    }
+    std::memcpy(CertImage.data(), image.data(), image.size());
+    return NKI_OK;
 }
 
 uint32_t TNkiHandle::CommitStore(uint8_t *store, uint32_t size) {
@@ -144,11 +159,12 @@ uint32_t TNkiHandle::CommitStore(uint8_t *store, uint32_t size) {
         delete[] store;
         return rc;
     }
-    const uint32_t flags = State & CaCertLoaded;
-    DropCertStore();
-    State |= flags;
+    delete[] CertStore;
     CertStore = store;
     CertStoreSize = size;
+    CertStoreDamaged = false;
+    State &= ~CaCertLoaded;
+    if ((MakeULong(CertStore) & 0xFF000000u) == kKindCa) State |= CaCertLoaded;
     return NKI_OK;
 }
 
@@ -199,14 +215,14 @@ uint32_t TNkiHandle::SetCert(const void *certificate, uint32_t length) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (certificate == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
     if (length > kMaxRecordLength) return NKI_E_NO_SPACE;
-    if (CertStore == nullptr) {
-        uint32_t rc = UnpackCertificates();
-        if (rc != NKI_OK) return rc;
-    }
-    const uint32_t body = CertStoreSize - 4;  // without the final 0 header
+    const uint8_t *base;
+    uint32_t baseSize;
+    bool damaged;
+    if (uint32_t rc = StoreForWrite(base, baseSize, damaged); rc != NKI_OK) return rc;
+    const uint32_t body = baseSize - 4;  // without the final 0 header
     NewStore fresh;
     if (!fresh.Allocate(static_cast<std::size_t>(body) + 4 + length + 4)) return NKI_E_FAIL;
-    std::memcpy(fresh.data, CertStore, body);
+    std::memcpy(fresh.data, base, body);
     PutULong(fresh.data + body, length | (length == 0 ? kKindEmptyCert : kKindCert));
     if (length > 0) std::memcpy(fresh.data + body + 4, certificate, length);
     PutULong(fresh.data + body + 4 + length, 0);
@@ -252,36 +268,33 @@ uint32_t TNkiHandle::SetCACert(const void *certificate, uint32_t length) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (length == 0 || certificate == nullptr) return NKI_E_BAD_ARGUMENTS;
     if (length > kMaxRecordLength) return NKI_E_NO_SPACE;
-    if (CertStore == nullptr) {
-        uint32_t rc = UnpackCertificates();
-        if (rc != NKI_OK) return rc;
-    }
+    const uint8_t *base;
+    uint32_t baseSize;
+    bool damaged;
+    if (uint32_t rc = StoreForWrite(base, baseSize, damaged); rc != NKI_OK) return rc;
     uint32_t keep = 0;  // offset of the first record after the old CA certificate
-    if (State & CaCertLoaded) keep = 4 + RecordLength(MakeULong(CertStore));
+    if (!damaged && (State & CaCertLoaded)) keep = 4 + RecordLength(MakeULong(base));
     NewStore fresh;
-    if (!fresh.Allocate(4 + static_cast<std::size_t>(length) + CertStoreSize - keep)) return NKI_E_FAIL;
+    if (!fresh.Allocate(4 + static_cast<std::size_t>(length) + baseSize - keep)) return NKI_E_FAIL;
     PutULong(fresh.data, length | kKindCa);
     std::memcpy(fresh.data + 4, certificate, length);
-    std::memcpy(fresh.data + 4 + length, CertStore + keep, CertStoreSize - keep);
-    uint32_t rc = CommitStore(fresh.data, fresh.size);
-    if (rc == NKI_OK) State |= CaCertLoaded;
-    return rc;
+    std::memcpy(fresh.data + 4 + length, base + keep, baseSize - keep);
+    return CommitStore(fresh.data, fresh.size);
 }
 
 uint32_t TNkiHandle::DelCACert() {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
-    if (CertStore == nullptr) {
-        uint32_t rc = UnpackCertificates();
-        if (rc != NKI_OK) return rc;
-    }
-    if (!(State & CaCertLoaded)) return NKI_E_CERTS_NOT_LOADED;
-    const uint32_t skip = 4 + RecordLength(MakeULong(CertStore));
+    const uint8_t *base;
+    uint32_t baseSize;
+    bool damaged;
+    if (uint32_t rc = StoreForWrite(base, baseSize, damaged); rc != NKI_OK) return rc;
+    // A damaged container is replaced by an empty store.
+    if (!damaged && !(State & CaCertLoaded)) return NKI_E_CERTS_NOT_LOADED;
+    const uint32_t skip = damaged ? 0 : 4 + RecordLength(MakeULong(base));
     NewStore fresh;
-    if (!fresh.Allocate(CertStoreSize - skip)) return NKI_E_FAIL;
-    std::memcpy(fresh.data, CertStore + skip, CertStoreSize - skip);
-    uint32_t rc = CommitStore(fresh.data, fresh.size);
-    if (rc == NKI_OK) State &= ~CaCertLoaded;
-    return rc;
+    if (!fresh.Allocate(baseSize - skip)) return NKI_E_FAIL;
+    std::memcpy(fresh.data, base + skip, baseSize - skip);
+    return CommitStore(fresh.data, fresh.size);
 }
 
 }  // namespace kcar

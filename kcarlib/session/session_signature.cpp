@@ -48,9 +48,17 @@ uint32_t TNkiHandle::HashFinal(void *hash32) {
 
 uint32_t TNkiHandle::InitDS(const tagTECParams *params) {
     NKI_REQUIRE_SESSION();
-    DsReady = false;
     const tagTECParams &p = params != nullptr ? *params : Params;
-    if (!CurveFromParams(DsCurve, p, true, iRngFunc, this)) return NKI_E_BAD_ARGUMENTS;
+    // The new curve is set up aside: a refused one leaves the signature stream,
+    // its parameters and the data already fed to it as they were.
+    TEcc curve;
+    if (!CurveFromParams(curve, p, true, iRngFunc, this)) {
+        EccDone(&curve);
+        return NKI_E_BAD_ARGUMENTS;
+    }
+    EccDone(&DsCurve);
+    std::memcpy(&DsCurve, &curve, sizeof curve);
+    SecureWipeObject(curve);
     HashDone(&DsHash);
     HashInit(&DsHash, p.Sbox, p.IV);
     DsReady = true;

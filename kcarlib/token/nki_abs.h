@@ -97,6 +97,15 @@ public:
     uint32_t WriteDataEx(uint64_t n, uint32_t offset, const uint8_t *data, uint32_t length);
     // The audit record: file 0x0053, record 1, its first 4 bytes.
     uint32_t ReadAuditRecord(uint8_t *record4);
+    // Writes pieces of data into container n in the order given, each piece at its
+    // own offset (the bytes data[offset .. offset + length)); the container is
+    // selected once. Each piece of at most kChunk bytes is one UPDATE BINARY, so a
+    // cut leaves every piece either written or not. Stops at the first failure.
+    struct Piece {
+        uint32_t offset;
+        uint32_t length;
+    };
+    uint32_t WriteDataPieces(uint64_t n, const uint8_t *data, const Piece *pieces, std::size_t count);
 
     // --- PIN and authentication (token_pin.cpp) ---
 

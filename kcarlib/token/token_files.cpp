@@ -1,5 +1,6 @@
 // Elementary files of the token application: selection with file information,
 // chunked transparent reads and writes, and the numbered containers 0x0201..0x02FF.
+#include <algorithm>
 #include <cstring>
 
 #include "kcarlib/nki_result.h"
@@ -148,6 +149,25 @@ uint32_t TNkiAbs::ReadAuditRecord(uint8_t *record4) {
     uint8_t answer[kMaxResponse];
     if (!CommandFor(TApdu(0x00, 0xB2, 0x01, 0x04).Byte(0x00).data(), answer, sizeof answer, 4)) return LastError;
     std::memcpy(record4, answer, 4);
+    return NKI_OK;
+}
+
+uint32_t TNkiAbs::WriteDataPieces(uint64_t n, const uint8_t *data, const Piece *pieces, std::size_t count) {
+    if (uint32_t rc = TestConnected(); rc != NKI_OK) return rc;
+    if (count > 0 && (data == nullptr || pieces == nullptr)) return SetError(NKI_E_BAD_ARGUMENTS);
+    for (std::size_t i = 0; i < count; ++i)
+        if (uint32_t rc = ContainerCheck(n, pieces[i].offset, pieces[i].length); rc != NKI_OK) return rc;
+    bool selected = false;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Piece &p = pieces[i];
+        for (uint32_t done = 0; done < p.length;) {
+            const uint32_t chunk = std::min<uint32_t>(p.length - done, kChunk);
+            if (!EcWriteBinary(selected ? 0 : 0x0200 + n, data + p.offset + done, p.offset + done, chunk))
+                return LastError;
+            selected = true;
+            done += chunk;
+        }
+    }
     return NKI_OK;
 }
 

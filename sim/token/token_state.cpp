@@ -1,10 +1,12 @@
 #include "token_state.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,9 @@ namespace vtoken {
 namespace {
 
 const char *kMagic = "nki-vtoken-state 1";
+const char *kEndLine = "end";
+// mkstemp's six characters after "PATH.": the temporary file of a save.
+constexpr std::size_t kTempSuffix = 6;
 constexpr std::size_t kStatusFileSize = 32;
 constexpr std::size_t kInfoFileSize = 36;
 constexpr uint32_t kMaxFileSize = 0xFFFF;  // the size field of the file information has two bytes
@@ -205,6 +210,7 @@ std::string Serialize(const State &s) {
         uint8_t id[2] = {static_cast<uint8_t>(fid >> 8), static_cast<uint8_t>(fid)};
         out << "file " << Hex(id, 2) << " = " << Hex(content.data(), content.size()) << "\n";
     }
+    out << kEndLine << "\n";
     return out.str();
 }
 
@@ -213,7 +219,7 @@ bool Parse(const std::string &text, State &state, std::string &error) {
     std::istringstream in(text);
     std::string line;
     int lineNo = 0;
-    bool haveSerial = false, have5 = false, have6 = false;
+    bool haveSerial = false, have5 = false, have6 = false, haveStamps = false, haveEnd = false;
     std::map<unsigned long, KeySlot> keys;
     auto fail = [&](const std::string &why) {
         error = "line " + std::to_string(lineNo) + ": " + why;
@@ -227,6 +233,11 @@ bool Parse(const std::string &text, State &state, std::string &error) {
     while (std::getline(in, line)) {
         ++lineNo;
         if (line.empty()) continue;
+        if (haveEnd) return fail("text after the end line");
+        if (line == kEndLine) {
+            haveEnd = true;
+            continue;
+        }
         auto eq = line.find(" = ");
         if (eq == std::string::npos) return fail("expected NAME = VALUE");
         std::string name = line.substr(0, eq), value = line.substr(eq + 3);
@@ -243,6 +254,7 @@ bool Parse(const std::string &text, State &state, std::string &error) {
             unsigned long v;
             if (!ParseUint(value, 0xFFFFFFFFul, v)) return fail("bad stamp counter");
             s.stamps = static_cast<uint32_t>(v);
+            haveStamps = true;
         } else if (name.rfind("key", 0) == 0) {
             unsigned long n;
             KeySlot slot;
@@ -260,8 +272,15 @@ bool Parse(const std::string &text, State &state, std::string &error) {
             return fail("unknown name " + name);
         }
     }
-    if (!haveSerial || !have5 || !have6 || keys.empty()) {
-        error = "serial, reference data or key slots missing";
+    // A file cut while it was written ends before its end line; without the check
+    // it would load with key slots or files silently missing.
+    if (!haveEnd) {
+        error = "the file ends before its end line (cut while being written?)";
+        return false;
+    }
+    if (!haveSerial || !have5 || !have6 || !haveStamps || keys.empty() || !s.files.count(kStatusFile) ||
+        !s.files.count(kCurveFile)) {
+        error = "serial, reference data, stamp counter, key slots, status or curve file missing";
         return false;
     }
     if (keys.rbegin()->first != keys.size()) {
@@ -273,7 +292,25 @@ bool Parse(const std::string &text, State &state, std::string &error) {
     return true;
 }
 
+void RemoveStaleTemporaries(const std::string &path) {
+    const std::string dir = Dir(path);
+    const auto slash = path.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+    DIR *d = ::opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (const dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name.size() != prefix.size() + kTempSuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
+        bool temp = true;
+        for (std::size_t i = prefix.size(); i < name.size(); ++i)
+            temp = temp && std::isalnum(static_cast<unsigned char>(name[i]));
+        if (temp) ::unlink((dir + "/" + name).c_str());
+    }
+    ::closedir(d);
+}
+
 int LoadStateFile(const std::string &path, State &state, std::string &error) {
+    RemoveStaleTemporaries(path);
     FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) {
         if (errno == ENOENT) return 0;
@@ -299,7 +336,7 @@ int LoadStateFile(const std::string &path, State &state, std::string &error) {
 
 bool SaveStateFile(const std::string &path, const State &state, std::string &error) {
     std::string text = Serialize(state);
-    std::string tmp = path + ".XXXXXX";
+    std::string tmp = path + "." + std::string(kTempSuffix, 'X');
     int fd = ::mkstemp(tmp.data());
     if (fd < 0) {
         error = path + ": cannot create a temporary file: " + std::strerror(errno);

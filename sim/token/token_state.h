@@ -11,10 +11,14 @@
 //   stamps = 0
 //   key1 = empty | ready D X Y | pending D X Y   (D, X, Y: 24 bytes, MSB first)
 //   file 0004 = ...
+//   end
 //
 // It holds the private keys in clear: it is a development aid, not a safe store.
-// Saving writes a temporary file in the same folder, flushes it to disk and
-// renames it over the old one, so a crash leaves either the old or the new state.
+// Saving writes a temporary file in the same folder (PATH.XXXXXX), flushes it to
+// disk and renames it over the old one, so a crash leaves either the old or the
+// new state. A file that lacks its end line, or any of serial, ref5, ref6, stamps,
+// key1 and the files 0004 and 0005, is refused rather than loaded with parts
+// missing.
 #pragma once
 
 #include <array>
@@ -77,8 +81,12 @@ std::string Serialize(const State &state);
 bool Parse(const std::string &text, State &state, std::string &error);
 
 // Loads path into state. Returns 1 when loaded, 0 when the file does not exist,
-// -1 when it cannot be read or parsed (error says why).
+// -1 when it cannot be read or parsed (error says why). First removes the
+// temporary files that a save killed before its rename left beside path: they
+// hold PINs and keys in clear.
 int LoadStateFile(const std::string &path, State &state, std::string &error);
+// Removes those temporary files (PATH. and six letters or digits).
+void RemoveStaleTemporaries(const std::string &path);
 // Atomic replacement of path by the serialized state (mode 0600).
 bool SaveStateFile(const std::string &path, const State &state, std::string &error);
 

@@ -84,6 +84,39 @@ TEST(EccKeyAgreement, DerivationBlockLengthAndTag) {
     }
 }
 
+TEST(EccKeyAgreement, SenderRefusesPointsOfOrderFour) {
+    // On a curve with a = 0 the group has cofactor 4: the points of order 4 have
+    // x^4 = b (their double is the order-2 point (0, sqrt b)).
+    Rng rng(7);
+    Party receiver(173, &rng);
+    TEcc *ecc = &receiver.kd.Ecc;
+    ASSERT_EQ(ecc->A, 0);
+    Elem x, w, z, one;
+    BaseSquareRoot(ecc, ecc->B, w.w);
+    BaseSquareRoot(ecc, w.w, x.w);  // x = b^(1/4)
+    // y = x*z with z^2 + z = x + b/x^2 (a = 0).
+    Elem inv = x;
+    BaseSquare(ecc, inv.w);
+    BaseInverse(ecc, inv.w);
+    BaseMul(ecc, inv.w, ecc->B);
+    BaseSum(inv.w, x.w);
+    BaseSetOne(ecc, one.w);
+    ASSERT_GT(BaseRootOfQuadraticEq(ecc, one.w, inv.w, z.w), 0);
+    BaseMul(ecc, z.w, x.w);
+    TEcPoint four;
+    PointMake(&four, x.w, z.w);
+    TEcPoint twice = four;
+    AfDouble(ecc, &twice);
+    ASSERT_TRUE(BaseIsZero(twice.x)) << "not a point of order 4";
+    TEcPoint mixed = receiver.q;
+    AfSum(ecc, &mixed, &four);
+    Key k0, k1;
+    TEcPoint eph;
+    for (const TEcPoint *bad : {&four, &twice, &mixed})
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(EcdhDeriveKeySend(&receiver.kd, bad, k0.data(), k1.data(), &eph), 0);
+    EXPECT_EQ(EcdhDeriveKeySend(&receiver.kd, &receiver.q, k0.data(), k1.data(), &eph), 1);
+}
+
 TEST(EccKeyAgreement, RefusedPointsAndRecords) {
     Rng rng(42);
     Party receiver(163, &rng);
@@ -98,9 +131,14 @@ TEST(EccKeyAgreement, RefusedPointsAndRecords) {
         EXPECT_EQ(EcdhDeriveKeyReceive(&receiver.kd, bad, receiver.d.w, k0.data(), k1.data()), 0);
     EXPECT_EQ(EcdhDeriveKeyReceive(&receiver.kd, &receiver.q, Elem{}.w, k0.data(), k1.data()), 0);
 
+    // The sender refuses the same points, and a point of order 2n: with them e*Q
+    // would fall in a small subgroup and the keys would be guessable.
+    TEcPoint mixed = receiver.q;
+    AfSum(ecc, &mixed, &two);
     TEcPoint eph;
-    for (const TEcPoint *bad : {&inf, &off})
-        EXPECT_EQ(EcdhDeriveKeySend(&receiver.kd, bad, k0.data(), k1.data(), &eph), 0);
+    for (const TEcPoint *bad : {&inf, &off, &two, &mixed})
+        for (int i = 0; i < 4; ++i)  // about half the ephemeral keys missed the order-2 point
+            EXPECT_EQ(EcdhDeriveKeySend(&receiver.kd, bad, k0.data(), k1.data(), &eph), 0);
     TEcDHKD no_rand;
     ASSERT_TRUE(EcdhInitStd(&no_rand, 163, 0, &ecc->P, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(EcdhDeriveKeySend(&no_rand, &receiver.q, k0.data(), k1.data(), &eph), 0);

@@ -94,17 +94,20 @@ TEST_F(CertStore, StoreIsNotCarriedToAnotherToken) {
     EXPECT_NE(tokenB->state().files.at(0x0202), before);
 }
 
-TEST_F(CertStore, DamagedContainersAreRefused) {
+TEST_F(CertStore, DamagedContainersAreReadAs114AndReplacedByAFreshStore) {
+    // Reads of a damaged container answer 114 and write nothing; a call that
+    // writes a whole store starts a fresh one in its place.
+    enum Repair { SetCert, SetCa, ClearCa };
     struct Case {
         Bytes head;
-        uint32_t expected;
+        Repair repair;
     } cases[] = {
-        {{0x00, 0x00, 0x00, 0x00}, NKI_E_OUT_OF_RANGE},        // plain and empty: no certificate 1
-        {{0x02, 0x00, 0x00, 0xB1, 0xF9, 0x7F}, NKI_E_CERTS_UNKNOWN_PACKING},
-        {{0xFF, 0xFF, 0x00, 0xB0}, NKI_E_CERTS_UNKNOWN_PACKING},  // longer than the container
-        {{0x03, 0x00, 0x00, 0xB0, 0x01, 0x00, 0x00}, NKI_E_CERTS_UNKNOWN_PACKING},  // no end item
-        {{0xF0, 0xFF, 0x00, 0x00}, NKI_E_CERTS_UNKNOWN_PACKING},  // plain records run past the end
+        {{0x02, 0x00, 0x00, 0xB1, 0xF9, 0x7F}, SetCert},               // unknown packing
+        {{0xFF, 0xFF, 0x00, 0xB0}, SetCa},                             // longer than the container
+        {{0x03, 0x00, 0x00, 0xB0, 0x01, 0x00, 0x00}, ClearCa},         // no end item
+        {{0xF0, 0xFF, 0x00, 0x00}, SetCert},                           // plain records run past the end
     };
+    const Bytes cert = Text("fresh certificate"), ca = Text("fresh CA");
     for (const auto &c : cases) {
         ASSERT_EQ(nkiCloseSession(a), NKI_OK);
         Bytes &file = tokenA->MutableState().files.at(0x0202);
@@ -113,13 +116,43 @@ TEST_F(CertStore, DamagedContainersAreRefused) {
         const Bytes stored = file;
         ASSERT_EQ(nkiOpenSession(a, kReaderA, nullptr), NKI_OK);
         ASSERT_EQ(nkiCheckPIN(a, kPin), NKI_OK);
-        uint32_t size;
-        EXPECT_EQ(nkiGetCertSize(a, 1, &size), c.expected);
-        if (c.expected != NKI_OK && c.expected != NKI_E_OUT_OF_RANGE) {
-            EXPECT_EQ(nkiSetCert(a, "x", 1), c.expected);
-            EXPECT_EQ(tokenA->state().files.at(0x0202), stored);  // nothing written
+        uint32_t size, length = 0;
+        uint8_t buffer[8];
+        EXPECT_EQ(nkiGetCertSize(a, 1, &size), NKI_E_CERTS_UNKNOWN_PACKING);
+        EXPECT_EQ(nkiGetCert(a, 1, buffer), NKI_E_CERTS_UNKNOWN_PACKING);
+        EXPECT_EQ(nkiGetCACert(a, nullptr, &length), NKI_E_CERTS_UNKNOWN_PACKING);
+        EXPECT_EQ(nkiDelCert(a, 1), NKI_E_CERTS_UNKNOWN_PACKING);
+        EXPECT_EQ(Container(), stored);  // nothing written
+
+        switch (c.repair) {
+            case SetCert: ASSERT_EQ(nkiSetCert(a, cert.data(), cert.size()), NKI_OK); break;
+            case SetCa: ASSERT_EQ(nkiSetCACert(a, ca.data(), ca.size()), NKI_OK); break;
+            case ClearCa: ASSERT_EQ(nkiClearCACert(a), NKI_OK); break;
         }
+        // The fresh store is on the token: a new session reads it back.
+        ASSERT_EQ(nkiCloseSession(a), NKI_OK);
+        ASSERT_EQ(nkiOpenSession(a, kReaderA, nullptr), NKI_OK);
+        if (c.repair == SetCert) {
+            EXPECT_EQ(Cert(1), cert);
+            EXPECT_EQ(nkiGetCertSize(a, 2, &size), NKI_E_OUT_OF_RANGE);
+        } else {
+            EXPECT_EQ(nkiGetCertSize(a, 1, &size), NKI_E_OUT_OF_RANGE);
+        }
+        EXPECT_EQ(nkiGetCACert(a, nullptr, &length), c.repair == SetCa ? NKI_OK : NKI_E_CERTS_NOT_LOADED);
+        if (c.repair == SetCa) {
+            EXPECT_EQ(length, ca.size());
+        }
+        ASSERT_EQ(nkiCheckPIN(a, kPin), NKI_OK);
     }
+}
+
+TEST_F(CertStore, EmptyPlainContainerIsAnEmptyStore) {
+    ASSERT_EQ(nkiCloseSession(a), NKI_OK);
+    Bytes &file = tokenA->MutableState().files.at(0x0202);
+    std::fill(file.begin(), file.end(), 0);
+    ASSERT_EQ(nkiOpenSession(a, kReaderA, nullptr), NKI_OK);
+    uint32_t size;
+    EXPECT_EQ(nkiGetCertSize(a, 1, &size), NKI_E_OUT_OF_RANGE);
 }
 
 TEST_F(CertStore, StoreThatDoesNotFitIsNotWritten) {

@@ -1,6 +1,7 @@
 // Session keys agreed between two tokens with SK tokens of both forms.
 #include <cstring>
 
+#include "kcarlib/ecc.h"
 #include "session_fixture.h"
 
 using namespace sessiontest;
@@ -118,4 +119,56 @@ TEST_F(SessionKeys, SendingASignedTokenNeedsThePin) {
     // The MAC form needs no token command.
     Bytes macToken(32);
     EXPECT_EQ(nkiGetSessionKeyMac(a, key, 1, keyB.data(), 0, &paramsB, macToken.data()), NKI_OK);
+}
+
+TEST_F(SessionKeys, SenderRefusesPeerKeysOutsideTheOrderNGroup) {
+    // The token's curve has cofactor 2: (0, sqrt b) has order 2, and adding it to a
+    // genuine key gives a point of order 2n. Agreeing with either would put the
+    // shared point in a small subgroup, so the session key could be guessed; the
+    // compressed key of 24 zero bytes expands to the order-2 point.
+    TEcc curve;
+    EccInit(&curve, nullptr, nullptr);
+    ASSERT_TRUE(EccSetBaseField(&curve, static_cast<int32_t>(paramsB.m), static_cast<int32_t>(paramsB.k1),
+                                static_cast<int32_t>(paramsB.k2), static_cast<int32_t>(paramsB.k3)));
+    uint32_t bw[ECC_WORDS], nw[ECC_WORDS];
+    EccBaseFromArrayLSB(&curve, paramsB.B, 24, bw);
+    EccIntFromArrayLSB(&curve, paramsB.N, 24, nw);
+    ASSERT_TRUE(EccSetCurve(&curve, static_cast<int32_t>(paramsB.A), bw, nw));
+    TEcPoint two{}, mixed{};
+    BaseSquareRoot(&curve, curve.B, two.y);
+    EccBaseFromArrayLSB(&curve, keyB.data(), 24, mixed.x);
+    EccBaseFromArrayLSB(&curve, keyB.data() + 24, 24, mixed.y);
+    AfSum(&curve, &mixed, &two);
+    auto uncompressed = [&](const TEcPoint &p) {
+        Bytes out(48);
+        EccBaseToArrayLSB(&curve, p.x, out.data(), 24);
+        EccBaseToArrayLSB(&curve, p.y, out.data() + 24, 24);
+        return out;
+    };
+    EccDone(&curve);
+    struct Case {
+        const char *what;
+        Bytes key;
+        bool compressed;
+    } cases[] = {
+        {"compressed zero", Bytes(24, 0), true},
+        {"order 2", uncompressed(two), false},
+        {"order 2n", uncompressed(mixed), false},
+    };
+    for (const auto &c : cases) {
+        for (int round = 0; round < 6; ++round) {  // about half the calls got through before
+            uint8_t key[32] = {0x5A};
+            Bytes token(76, 0xEE), macToken(32, 0xEE);
+            EXPECT_EQ(nkiGetSessionKeyEx(a, key, 1, c.key.data(), c.compressed, &paramsB, token.data()),
+                      NKI_E_BAD_ARGUMENTS) << c.what;
+            EXPECT_EQ(nkiGetSessionKeyMac(a, key, 1, c.key.data(), c.compressed, &paramsB, macToken.data()),
+                      NKI_E_BAD_ARGUMENTS) << c.what;
+            if (!c.compressed) {
+                EXPECT_EQ(nkiGetSessionKey(a, key, c.key.data(), nullptr, token.data()), NKI_E_BAD_ARGUMENTS)
+                    << c.what;
+            }
+            EXPECT_EQ(key[0], 0x5A) << c.what;
+            EXPECT_EQ(key[1], 0) << c.what;
+        }
+    }
 }

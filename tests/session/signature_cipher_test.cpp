@@ -94,6 +94,29 @@ TEST_F(Sessions, SignOnTheTokenVerifyInTheLibrary) {
     EXPECT_EQ(nkiVerifyHash(a, h.data(), key.data(), sig.data(), 0), NKI_OK);
 }
 
+TEST_F(Sessions, RefusedInitDSKeepsTheStream) {
+    // A refused nkiInitDS between two pieces of a stream neither drops the first
+    // piece nor changes the curve: the signer signs, and the verifier on the
+    // signer's parameters verifies, the whole message.
+    Ready(a, kReaderA);
+    ASSERT_EQ(nkiOpenSession(b, kReaderB, nullptr), NKI_OK);
+    tagTECParams bad = Params(a);
+    bad.Px[0] ^= 1;  // base point off the curve
+    tagTECParams signer = Params(a);
+    ASSERT_EQ(nkiInitDS(a, nullptr), NKI_OK);
+    ASSERT_EQ(nkiInitDS(b, &signer), NKI_OK);
+    for (NKI_CONTEXT c : {a, b}) {
+        ASSERT_EQ(nkiDSLoadData(c, "part1", 5), NKI_OK);
+        EXPECT_EQ(nkiInitDS(c, &bad), NKI_E_BAD_ARGUMENTS);
+        ASSERT_EQ(nkiDSLoadData(c, "part2", 5), NKI_OK);
+    }
+    Bytes sig(48);
+    ASSERT_EQ(nkiSignFinal(a, sig.data()), NKI_OK);
+    Bytes key = OwnerKey(a, false);
+    EXPECT_EQ(nkiVerifyData(a, "part1part2", 10, key.data(), sig.data(), 0), NKI_OK);
+    EXPECT_EQ(nkiVerifyFinal(b, key.data(), sig.data(), 0), NKI_OK);
+}
+
 TEST_F(Sessions, SigningNeedsThePin) {
     ASSERT_EQ(nkiOpenSession(a, kReaderA, nullptr), NKI_OK);
     Bytes sig(48, 0xEE), untouched(48, 0xEE);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -77,6 +78,43 @@ TEST(TokenState, DamagedFilesAreRefused) {
         std::string error;
         EXPECT_FALSE(vtoken::Parse(text, s, error)) << text.substr(0, 200);
     }
+}
+
+TEST(TokenState, FileCutAtAnyLineIsRefused) {
+    // A file cut at a line boundary reads as complete lines; without its end line
+    // it would load with key slots, containers or reference data missing.
+    const std::string good = vtoken::Serialize(Populated());
+    vtoken::State s;
+    std::string error;
+    ASSERT_TRUE(vtoken::Parse(good, s, error)) << error;
+    for (std::size_t at = good.find('\n'); at + 1 < good.size(); at = good.find('\n', at + 1))
+        EXPECT_FALSE(vtoken::Parse(good.substr(0, at + 1), s, error)) << "cut after byte " << at + 1;
+    // A complete file that lacks a section the token cannot do without.
+    for (const char *line : {"stamps = ", "file 0004 = ", "file 0005 = "}) {
+        std::string text = good;
+        const auto from = text.find(line);
+        ASSERT_NE(from, std::string::npos);
+        text.erase(from, text.find('\n', from) + 1 - from);
+        EXPECT_FALSE(vtoken::Parse(text, s, error)) << line;
+    }
+    EXPECT_FALSE(vtoken::Parse(good + "stamps = 1\n", s, error)) << "text after the end line";
+}
+
+TEST(TokenState, LoadingRemovesTemporariesOfAKilledSave) {
+    // A save killed before its rename leaves PATH.XXXXXX with the PINs and keys.
+    TempDir dir;
+    const std::string path = dir.path() + "/token.state";
+    std::string error;
+    ASSERT_TRUE(vtoken::SaveStateFile(path, Populated(), error)) << error;
+    for (const char *name : {"token.state.a1B2c3", "token.state.ZZZZZZ", "token.state.bak", "token.state.a1B2c",
+                             "other.state.a1B2c3", "token.statex.a1B2c3"})
+        std::ofstream(dir.path() + "/" + name) << "ref5 = 3132333435363738 10 10\n";
+    vtoken::State loaded;
+    ASSERT_EQ(vtoken::LoadStateFile(path, loaded, error), 1) << error;
+    std::vector<std::string> left = dir.Entries();
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"other.state.a1B2c3", "token.state", "token.state.a1B2c",
+                                                       "token.state.bak", "token.statex.a1B2c3"}));
 }
 
 TEST(TokenState, SaveReplacesTheFileAtomically) {

@@ -85,10 +85,9 @@ KCARLIB_API void EcdhDone(TEcDHKD *kd) {
 KCARLIB_API int32_t EcdhDeriveKeySend(TEcDHKD *kd, const TEcPoint *q, uint8_t *key0, uint8_t *key1,
                                       TEcPoint *ephemeral) {
     const TEcc *ecc = &kd->Ecc;
-    // Keys from a point that is not on the curve would not be shared with anyone.
-    if (ecc->M == 0 || !BaseOnField(ecc, q->x) || !BaseOnField(ecc, q->y) || EccPointIsInfinity(q) ||
-        !PointOnCurve(ecc, q))
-        return 0;
+    // Keys from a point off the curve would not be shared with anyone, and a point
+    // of small or mixed order gives Z in a small subgroup: keys anyone can compute.
+    if (ecc->M == 0 || !EccVerifyPublicKey(ecc, q)) return 0;
     uint32_t e[kWords];
     if (!EccGeneratePrivateKey(ecc, e)) return 0;
     TEcPoint r, z;

@@ -196,7 +196,7 @@ KCARLIB_API int32_t EcdhInitStd(TEcDHKD *kd, int32_t m, int32_t onb, const TEcPo
 KCARLIB_API int32_t EcdhInitTpl(TEcDHKD *kd, const TEcc *tpl, const void *sbox64);
 KCARLIB_API void EcdhDone(TEcDHKD *kd);
 /* Sender: ephemeral e, writes e*P to ephemeral, keys from e*Q. Refuses a Q that is
- * not a point of the curve. */
+ * not a point of order n (off the curve, infinity, small or mixed order). */
 KCARLIB_API int32_t EcdhDeriveKeySend(TEcDHKD *kd, const TEcPoint *q, uint8_t *key0, uint8_t *key1,
                                       TEcPoint *ephemeral);
 /* Receiver: keys from d*R after checking that R is a point of order n. */

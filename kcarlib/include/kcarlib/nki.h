@@ -176,8 +176,9 @@ KCARLIB_API uint32_t nkiDoAuthentification(NKI_CONTEXT context, const void *chal
  * Before the first nkiInitHash of a context the general hash uses the default
  * parameters (table Uz34311, zero start vector). Before the first successful
  * nkiInitDS, signing and verification use the token's own curve and hash
- * parameters, as after nkiInitDS(context, NULL); a refused nkiInitDS (251) returns
- * to them. Verification answers 0 (valid) or 129 (invalid); a malformed key or
+ * parameters, as after nkiInitDS(context, NULL). A refused nkiInitDS (251) changes
+ * nothing: the signature stream keeps its parameters and the data already given
+ * to nkiDSLoadData. Verification answers 0 (valid) or 129 (invalid); a malformed key or
  * signature is invalid. A signature length of 0 stands for the curve's default. */
 
 KCARLIB_API uint32_t nkiInitHash(NKI_CONTEXT context, const void *iv32, const void *sbox64);
@@ -249,7 +250,12 @@ KCARLIB_API uint32_t nkiHwGetMac(NKI_CONTEXT context, void *mac);
 /* ---- Session keys ----
  * An SK token is L + 4 + S bytes (nkiGetSKTokenSize/Ex); the session key is 32
  * bytes. Only key number 1 is served (else 52). The key is written only when the
- * whole operation succeeds; an incoming SK token that fails a check answers 104. */
+ * whole operation succeeds; an incoming SK token that fails a check answers 104.
+ * The sending calls (nkiGetSessionKey without an incoming SK token,
+ * nkiGetSessionKeyEx, nkiGetSessionKeyMac) answer 251 for a receiver's public key
+ * that is not a point of order n on its curve: off the curve, the point at
+ * infinity, or a point of small or mixed order such as the compressed key of all
+ * zero bytes. */
 
 KCARLIB_API uint32_t nkiGetSKTokenSize(NKI_CONTEXT context, uint32_t *size);
 KCARLIB_API uint32_t nkiGetSKTokenSizeEx(NKI_CONTEXT context, tagTECParams params, uint8_t withMac, uint32_t *size);
@@ -265,7 +271,22 @@ KCARLIB_API uint32_t nkiSetSessionKeyEx(NKI_CONTEXT context, void *key32, uint32
 KCARLIB_API uint32_t nkiSetSessionKeyMac(NKI_CONTEXT context, void *key32, uint32_t keyNumber,
                                          const void *incomingToken);
 
-/* ---- Certificates, user file and audit ---- */
+/* ---- Certificates, user file and audit ----
+ * The certificate store lives in the token's certificate container; every change
+ * writes the whole new store and answers 0 only once all of it is on the token.
+ * A write cut short (card pulled, token restarted) leaves the old store or the new
+ * one, except inside a window between the first and the last piece it changes
+ * within the old data. A write that adds a certificate at the end or removes the
+ * last one usually has no window; one that moves records (a CA certificate set
+ * or cleared, a certificate removed before others) has. A cut inside the window
+ * leaves a container that holds no readable store: it is damaged.
+ * A damaged container answers 114 to nkiGetCertSize, nkiGetCert, nkiGetCACert and
+ * nkiDelCert, and nothing in it can be read back. The calls that write a whole
+ * new store start a fresh one in its place: nkiSetCert writes a store holding only
+ * the new certificate, nkiSetCACert one holding only the new CA certificate, and
+ * nkiClearCACert an empty store; each answers 0 once the fresh store is written.
+ * A container that cannot be read at all (a token or card failure) answers the
+ * token's code and nothing is written. */
 
 KCARLIB_API uint32_t nkiSetCACert(NKI_CONTEXT context, const void *certificate, uint32_t length);
 KCARLIB_API uint32_t nkiGetCACert(NKI_CONTEXT context, void *buffer, uint32_t *length);
