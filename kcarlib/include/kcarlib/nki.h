@@ -118,8 +118,9 @@ KCARLIB_API uint32_t nkiEnumReaders(int32_t index, uint8_t withCard, char *name)
 KCARLIB_API uint32_t nkiGetReaderType(const char *name, int32_t *kind);
 /* Multi-carrier build: the text of a result code. language 0x19 in its low byte
  * (Russian, as in 0x0419) gives code page 1251 text, any other English. text must
- * hold NKI_MAX_ERROR_TEXT bytes. Answers 0; 251 when text is null. */
-#define NKI_MAX_ERROR_TEXT 85
+ * hold NKI_MAX_RESULT_TEXT bytes (Russian texts need at most 69). The English
+ * texts are those of nkiResultText (nki_result.h). Answers 0; 251 when text is
+ * null. */
 KCARLIB_API uint32_t nkiErrorMsgLang(int32_t code, int32_t language, char *text);
 /* Multi-carrier build: 2 x element length and signature length of the signature
  * set up by nkiInitDS; 54 before it. */
