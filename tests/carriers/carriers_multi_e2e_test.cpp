@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -53,6 +54,9 @@ protected:
         std::vector<std::string> argv = {NKI_VCARRIER_PATH, "--kind", kind, "--state", dir.File(state), "--port",
                                          std::to_string(e2e::VpcdPort() + slot)};
         argv.insert(argv.end(), extra.begin(), extra.end());
+        // A build for another instruction set runs its daemons the way it runs this test.
+        if (const char *emulator = std::getenv("KCARLIB_TEST_EMULATOR"); emulator != nullptr && *emulator != '\0')
+            argv.insert(argv.begin(), emulator);
         auto p = std::make_unique<e2e::Process>(argv);
         const char *reader = slot == 0 ? kSlot0 : kSlot1;
         EXPECT_TRUE(e2e::WaitFor([reader] { return CardIn(reader); })) << reader;
