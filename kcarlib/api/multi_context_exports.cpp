@@ -276,7 +276,14 @@ uint32_t nkiHwInitCipher(NKI_CONTEXT, void *, void *, void *) { return NKI_E_UNS
 uint32_t nkiHwCipherUpdate(NKI_CONTEXT, void *, uint32_t) { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t nkiHwGetMac(NKI_CONTEXT, void *) { return NKI_E_UNSUPPORTED_FUNCTION; }
 
-// Formatting belongs to the key file and container card modules.
-uint32_t nkiFormat(NKI_CONTEXT, const char *, const void *, const void *) { return NKI_E_UNSUPPORTED_FUNCTION; }
+// Formatting belongs to the key file and container card modules; a context of
+// type 0 formats a key file. It opens no session, so one must not be open.
+uint32_t nkiFormat(NKI_CONTEXT c, const char *name, const void *pin, const void *key) {
+    TNkiHandle *h = kcar::RegistryFind(c);
+    if (h == nullptr) return NKI_E_INVALID_CONTEXT;
+    if (h->State & TNkiHandle::SessionOpen) return NKI_E_CONTEXT_IN_USE;
+    const uint8_t type = h->DeviceType == kcar::kDeviceUnknown ? uint8_t{kcar::kDeviceKeyFile} : h->DeviceType;
+    return kcar::Guarded([&] { return kcar::FormatCarrier(type, name != nullptr ? name : "", pin, key); });
+}
 
 }  // extern "C"

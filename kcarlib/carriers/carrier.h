@@ -165,4 +165,9 @@ public:
 // module serves which type.
 TCarrier *MakeCarrier(uint8_t deviceType, CarrierBuild build);
 
+// Formats the carrier named (a key file path, or a container card's reader) for
+// a device type: a new key file under the 32-byte key, or an emptied container
+// card under the 8-byte PIN. No session stays open. 252 for the other types.
+uint32_t FormatCarrier(uint8_t deviceType, const char *name, const void *pin, const void *key);
+
 }  // namespace kcar

@@ -1,6 +1,8 @@
 // The one place that decides which module serves which device type.
 #include <new>
 
+#include "kcarlib/nki_result.h"
+
 #include "carriers/carrier.h"
 #include "carriers/carrier_modules.h"
 #include "carriers/token_carrier.h"
@@ -20,6 +22,16 @@ TCarrier *MakeCarrier(uint8_t deviceType, CarrierBuild build) {
     case kDeviceProtectedCard:
         return build == CarrierBuild::MultiCarrier ? new (std::nothrow) TProtectedCardCarrier() : nullptr;
     default: return nullptr;
+    }
+}
+
+uint32_t FormatCarrier(uint8_t deviceType, const char *name, const void *pin, const void *key) {
+    switch (deviceType) {
+    case kDeviceKeyFile: return KeyFileCarrier::Format(name, static_cast<const uint8_t *>(key));
+    case kDeviceContainerCard:
+        return pin == nullptr ? NKI_E_BAD_ARGUMENTS
+                              : ContainerCardCarrier::Format(name, static_cast<const uint8_t *>(pin));
+    default: return NKI_E_UNSUPPORTED_FUNCTION;
     }
 }
 

@@ -60,6 +60,7 @@ TEST(KeyFileSession, SignCertificatesPasswordAndReopen) {
         ASSERT_EQ(h.GetPublicKey(1, owner.data(), false), NKI_OK);
         const char doc[] = "a document";
         uint8_t sig[48];
+        ASSERT_EQ(h.InitDS(nullptr), NKI_OK);
         ASSERT_EQ(h.SignData(doc, sizeof doc, sig), NKI_OK);
         EXPECT_EQ(h.VerifyData(doc, sizeof doc, owner.data(), sig, false), NKI_OK);
         const Bytes cert = {0x30, 0x82, 0x01, 0x00, 0xAA, 0xBB};
@@ -115,6 +116,7 @@ TEST_F(CardSession, ContainerCardKeysAndSignature) {
     ASSERT_EQ(h.GetPublicKey(1, owner.data(), false), NKI_OK);
     const char doc[] = "signed on the host";
     uint8_t sig[48];
+    ASSERT_EQ(h.InitDS(nullptr), NKI_OK);
     ASSERT_EQ(h.SignData(doc, sizeof doc, sig), NKI_OK);
     EXPECT_EQ(h.VerifyData(doc, sizeof doc, owner.data(), sig, false), NKI_OK);
     EXPECT_EQ(card->state().signatures, 1u);
