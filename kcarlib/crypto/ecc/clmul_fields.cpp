@@ -17,6 +17,7 @@
 
 #if defined(__x86_64__)
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #include <wmmintrin.h>
 #define KCAR_STD_CLMUL 1
 #endif
@@ -236,6 +237,17 @@ KCAR_INLINE uint64_t Rev64(uint64_t x) {
     return __builtin_bswap64(x);
 }
 
+// The 128 bits of x in reverse order: nibbles through a table, then the bytes.
+KCAR_INLINE __m128i Rev128(__m128i x) {
+    const __m128i nib = _mm_set1_epi8(0x0F);
+    const __m128i rev_lo = _mm_setr_epi8(0x00, 0x08, 0x04, 0x0C, 0x02, 0x0A, 0x06, 0x0E, 0x01, 0x09, 0x05, 0x0D,
+                                         0x03, 0x0B, 0x07, 0x0F);
+    const __m128i rev_hi = _mm_slli_epi16(rev_lo, 4);
+    const __m128i lo = _mm_and_si128(x, nib), hi = _mm_and_si128(_mm_srli_epi16(x, 4), nib);
+    const __m128i r = _mm_or_si128(_mm_shuffle_epi8(rev_hi, lo), _mm_shuffle_epi8(rev_lo, hi));
+    return _mm_shuffle_epi8(r, _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+}
+
 // Where each normal-basis coordinate q sits in the palindromic form.
 template <int M>
 struct PalPositions {
@@ -284,30 +296,47 @@ struct PalField {
     // r_k = x_(m+1-k) for k = 1..m; x has nothing outside bits 1..m.
     static KCAR_INLINE void Reverse(uint64_t *r, const uint64_t *x) {
         uint64_t t[N];
+        // Word i of the reversal is word N - 1 - i reversed, two words at a time.
 #pragma GCC unroll 16
-        for (int i = 0; i < N; ++i) t[i] = Rev64(x[N - 1 - i]);
+        for (int i = 0; i + 1 < N; i += 2) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(x + N - 2 - i));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(t + i), Rev128(v));
+        }
+        if constexpr (N % 2) t[N - 1] = Rev64(x[0]);
         Shifted<N, 64 * N - 2 - M>(r, t);  // bit k went to 64N - 1 - k
         Keep(r);
     }
 
-    static KCAR_INLINE void Mul(uint64_t *c, const uint64_t *a, const uint64_t *b) {
-        uint64_t br[N], p[2 * N], q[2 * N], u[N], v[N], w[N];
-        Reverse(br, b);
+    // The two unfolded products P = A B and Q = A rev(B), given rev(B) as br.
+    static KCAR_INLINE void MulRaw(uint64_t *p, uint64_t *q, const uint64_t *a, const uint64_t *b,
+                                   const uint64_t *br) {
         ClmulWords<N>::MulWide(p, a, b);
         ClmulWords<N>::MulWide(q, a, br);
+    }
+
+    // c_j = P_j + P_(p-j) + Q_(j+m+1) + Q_(m+1-j). Linear in (P, Q), so sums of
+    // products may be folded once.
+    static KCAR_INLINE void Fold(uint64_t *c, const uint64_t *p, const uint64_t *q) {
+        uint64_t u[N], v[N], w[N];
         Shifted<2 * N, M>(u, p);  // u_k = P_(m+k)
-        Keep(u);
 #pragma GCC unroll 16
-        for (int i = 0; i < N; ++i) w[i] = u[i] ^ q[i];  // + Q_k (bits 1..m after Keep)
+        for (int i = 0; i < N; ++i) w[i] = u[i] ^ q[i];  // + Q_k
         Keep(w);
         Reverse(u, w);
         Shifted<2 * N, M + 1>(v, q);  // v_j = Q_(j+m+1)
-        Keep(v);
 #pragma GCC unroll 16
         for (int i = 0; i < N; ++i) c[i] = p[i] ^ v[i] ^ u[i];
         Keep(c);
     }
 
+    static KCAR_INLINE void Mul(uint64_t *c, const uint64_t *a, const uint64_t *b) {
+        uint64_t br[N], p[2 * N], q[2 * N];
+        Reverse(br, b);
+        MulRaw(p, q, a, b, br);
+        Fold(c, p, q);
+    }
+
+    // A square is A(g^2) + A(1/g^2): the fold with Q = 0.
     static KCAR_INLINE void Sqr(uint64_t *c, const uint64_t *a) {
         uint64_t s[2 * N], u[N], r[N];
         ClmulWords<N>::SqrWide(s, a);
@@ -322,6 +351,11 @@ struct PalField {
     static KCAR_INLINE void Add(uint64_t *a, const uint64_t *b) {
 #pragma GCC unroll 16
         for (int i = 0; i < N; ++i) a[i] ^= b[i];
+    }
+
+    static KCAR_INLINE void AddWide(uint64_t *a, const uint64_t *b) {
+#pragma GCC unroll 16
+        for (int i = 0; i < 2 * N; ++i) a[i] ^= b[i];
     }
 
     static void ToPal(uint64_t *r, const uint32_t *a) {
@@ -374,10 +408,13 @@ struct PalField {
     // normal basis.
     static void Ladder(const uint32_t *k, const uint32_t *xp, const uint32_t *bp, uint32_t (*out)[kWords]) {
         struct {
-            uint64_t x[N], b[N], x1[N], z1[N], x2[N], z2[N], t[N], u[N], v[N];
+            uint64_t x[N], xr[N], b[N], br[N], x1[N], z1[N], x2[N], z2[N], u[N], v[N];
+            uint64_t p1[2 * N], q1[2 * N], p2[2 * N], q2[2 * N];
         } s = {};
         ToPal(s.x, xp);
         ToPal(s.b, bp);
+        Reverse(s.xr, s.x);  // x and b are the second operand of their products
+        Reverse(s.br, s.b);
         SetOne(s.x1);
         std::memcpy(s.x2, s.x, sizeof s.x2);
         SetOne(s.z2);
@@ -388,20 +425,26 @@ struct PalField {
             CondSwap(mask, s.x1, s.x2);
             CondSwap(mask, s.z1, s.z2);
             swapped = bit;
+            // Madd; X2 = Z2 x + T folded once.
             Mul(s.x2, s.x2, s.z1);
             Mul(s.z2, s.z2, s.x1);
-            Mul(s.t, s.x2, s.z2);
+            Reverse(s.u, s.z2);
+            MulRaw(s.p1, s.q1, s.x2, s.z2, s.u);
             Add(s.z2, s.x2);
             Sqr(s.z2, s.z2);
-            Mul(s.x2, s.x, s.z2);
-            Add(s.x2, s.t);
+            MulRaw(s.p2, s.q2, s.z2, s.x, s.xr);
+            AddWide(s.p1, s.p2);
+            AddWide(s.q1, s.q2);
+            Fold(s.x2, s.p1, s.q1);
+            // Mdbl; X1 = X1^4 + b Z1^4 folded once.
             Sqr(s.u, s.x1);
             Sqr(s.v, s.z1);
             Mul(s.z1, s.u, s.v);
-            Sqr(s.x1, s.u);
             Sqr(s.v, s.v);
-            Mul(s.v, s.v, s.b);
-            Add(s.x1, s.v);
+            ClmulWords<N>::SqrWide(s.p1, s.u);
+            MulRaw(s.p2, s.q2, s.v, s.b, s.br);
+            AddWide(s.p1, s.p2);
+            Fold(s.x1, s.p1, s.q2);
         }
         const uint64_t mask = 0 - swapped;
         CondSwap(mask, s.x1, s.x2);

@@ -31,7 +31,9 @@ bool g_force_off = false;
 bool CpuHasClmul() {
     static const bool has = [] {
         __builtin_cpu_init();
-        return __builtin_cpu_supports("pclmul") != 0;
+        // The normal-basis path also shuffles bytes with SSSE3, which every
+        // processor with PCLMULQDQ has.
+        return __builtin_cpu_supports("pclmul") != 0 && __builtin_cpu_supports("ssse3") != 0;
     }();
     return has;
 }
