@@ -1,6 +1,6 @@
 // Reader enumeration exports; they need no context.
 #include "api/export_guard.h"
-#include "api/pcsc_enum.h"
+#include "token/pcsc_enum.h"
 #include "kcarlib/nki.h"
 
 extern "C" {

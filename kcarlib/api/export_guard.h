@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/handle_registry.h"
+#include "session/handle_registry.h"
 #include "kcarlib/nki_result.h"
 
 namespace kcar {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "api/handle_registry.h"
+#include "session/handle_registry.h"
 #include "crypto/secure_wipe.h"
-#include "token/nki_abs.h"
+#include "carriers/carrier.h"
 
 namespace kcar {
 
@@ -21,10 +21,10 @@ TNkiHandle::TNkiHandle() {
 }
 
 TNkiHandle::~TNkiHandle() {
-    if (Token != nullptr) {
-        Token->disconnect();
-        delete Token;
-        Token = nullptr;
+    if (Carrier != nullptr) {
+        Carrier->Close();
+        delete Carrier;
+        Carrier = nullptr;
     }
     if (RngReady) {
         MagmaRngDone(&Rng);

@@ -1,8 +1,8 @@
 // TNkiHandle: one library context and the session it holds.
 //
-// The context owns its TNkiAbs while a session is open. Hashing, verification,
-// encryption, MACs and the sender's side of key agreement are computed here;
-// everything that needs a private key is sent to the token. Every session
+// The context owns its carrier (carriers/carrier.h) while a session is open.
+// Hashing, verification, encryption, MACs and the sender's side of key agreement
+// are computed here; everything that needs a private key goes to the carrier. Every session
 // operation answers 3 when no session is open, before it looks at its arguments;
 // a required pointer that is null answers 251.
 //
@@ -20,11 +20,11 @@
 
 #include "kcarlib/ecc.h"
 #include "kcarlib/gost.h"
+#include "carriers/carrier.h"
 #include "kcarlib/nki.h"
 
 namespace kcar {
 
-class TNkiAbs;
 
 class TNkiHandle {
 public:
@@ -47,7 +47,10 @@ public:
     static bool validate(const TNkiHandle *h) noexcept { return h != nullptr && h->Magic == kMagic; }
 
     // Session lifecycle and token information.
-    uint32_t OpenSession(const char *readerName);
+    // Opens a session on the carrier of deviceType named readerName (a null or
+    // empty name takes the first reader holding a card); key is the key file's
+    // password. The carrier comes from MakeCarrier for this context's Build.
+    uint32_t OpenSession(const char *readerName, const void *key = nullptr, uint8_t deviceType = kDeviceActiveToken);
     uint32_t CloseSession();
     uint32_t IsCardPresent();
     uint32_t GetUid(void *uid8);
@@ -128,7 +131,12 @@ public:
     uint32_t WriteFile(const void *buffer, uint32_t offset, uint32_t length);
 
     uint32_t Magic = kMagic;
-    TNkiAbs *Token = nullptr;
+    // Public keys travel between carrier and session as x then y, 64 bytes each.
+    static constexpr std::size_t kPointSize = 128;
+    // Which library made this context; decides how carriers are driven.
+    CarrierBuild Build = CarrierBuild::Token;
+    TCarrier *Carrier = nullptr;
+    uint8_t Serial[8] = {};
     tagTECParams Params{};
     uint64_t ElementSize = 0;
     uint64_t SignSize = 0;

@@ -13,7 +13,6 @@
 
 #include "session/cert_packing.h"
 #include "session/nki_handle.h"
-#include "token/nki_abs.h"
 
 namespace kcar {
 namespace {
@@ -68,29 +67,29 @@ void TNkiHandle::DropCertStore() noexcept {
 }
 
 uint32_t TNkiHandle::GetFileSize(int32_t *size) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size == nullptr) return NKI_E_BAD_ARGUMENTS;
     *size = static_cast<int32_t>(UserFileSize);
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::ReadFile(void *buffer, uint32_t offset, uint32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (buffer == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
-    return Token->ReadDataEx(kUserFile, offset, static_cast<uint8_t *>(buffer), length);
+    return Carrier->ReadContainer(kUserFile, offset, static_cast<uint8_t *>(buffer), length);
 }
 
 uint32_t TNkiHandle::WriteFile(const void *buffer, uint32_t offset, uint32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (buffer == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
-    return Token->WriteDataEx(kUserFile, offset, static_cast<const uint8_t *>(buffer), length);
+    return Carrier->WriteContainer(kUserFile, offset, static_cast<const uint8_t *>(buffer), length);
 }
 
 uint32_t TNkiHandle::UnpackCertificates() {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (CertFileSize < 4) return NKI_E_NO_SPACE;  // no room for even an empty store
     std::vector<uint8_t> raw(CertFileSize);
-    uint32_t rc = Token->ReadDataEx(kCertContainer, 0, raw.data(), CertFileSize);
+    uint32_t rc = Carrier->ReadContainer(kCertContainer, 0, raw.data(), CertFileSize);
     if (rc != NKI_OK) return rc;
 
     const uint32_t w = MakeULong(raw.data());
@@ -120,7 +119,7 @@ uint32_t TNkiHandle::UnpackCertificates() {
 }
 
 uint32_t TNkiHandle::PackCertificates(uint8_t *store, uint32_t size) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size < 4) return NKI_E_BAD_ARGUMENTS;
     const uint64_t workArea = static_cast<uint64_t>(CertFileSize) * 12 + 4;
     if (size > workArea) return NKI_E_NO_SPACE;  // too large for the packing work area
@@ -133,10 +132,10 @@ uint32_t TNkiHandle::PackCertificates(uint8_t *store, uint32_t size) {
         out[2] = 0;
         out[3] = 0xB0;
         std::memcpy(out.data() + 4, packed.data(), L);
-        return Token->WriteDataEx(kCertContainer, 0, out.data(), static_cast<uint32_t>(out.size()));
+        return Carrier->WriteContainer(kCertContainer, 0, out.data(), static_cast<uint32_t>(out.size()));
     }
     if (size > CertFileSize) return NKI_E_NO_SPACE;
-    return Token->WriteDataEx(kCertContainer, 0, store, size);
+    return Carrier->WriteContainer(kCertContainer, 0, store, size);
 }
 
 uint32_t TNkiHandle::CommitStore(uint8_t *store, uint32_t size) {
@@ -154,7 +153,7 @@ uint32_t TNkiHandle::CommitStore(uint8_t *store, uint32_t size) {
 }
 
 uint32_t TNkiHandle::SeekToCert(uint32_t index, const uint8_t *&data, uint32_t &header) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (index < 1) return NKI_E_OUT_OF_RANGE;
     if (CertStore == nullptr) {
         uint32_t rc = UnpackCertificates();
@@ -177,7 +176,7 @@ uint32_t TNkiHandle::SeekToCert(uint32_t index, const uint8_t *&data, uint32_t &
 }
 
 uint32_t TNkiHandle::GetCertSize(uint8_t index, uint32_t *size) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size == nullptr) return NKI_E_BAD_ARGUMENTS;
     const uint8_t *data;
     uint32_t header;
@@ -187,7 +186,7 @@ uint32_t TNkiHandle::GetCertSize(uint8_t index, uint32_t *size) {
 }
 
 uint32_t TNkiHandle::GetCert(uint8_t index, void *buffer) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (buffer == nullptr) return NKI_E_BAD_ARGUMENTS;
     const uint8_t *data;
     uint32_t header;
@@ -197,7 +196,7 @@ uint32_t TNkiHandle::GetCert(uint8_t index, void *buffer) {
 }
 
 uint32_t TNkiHandle::SetCert(const void *certificate, uint32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (certificate == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
     if (length > kMaxRecordLength) return NKI_E_NO_SPACE;
     if (CertStore == nullptr) {
@@ -215,7 +214,7 @@ uint32_t TNkiHandle::SetCert(const void *certificate, uint32_t length) {
 }
 
 uint32_t TNkiHandle::DelCert(uint8_t index) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     const uint8_t *data;
     uint32_t header;
     uint32_t rc = SeekToCert(index, data, header);
@@ -230,7 +229,7 @@ uint32_t TNkiHandle::DelCert(uint8_t index) {
 }
 
 uint32_t TNkiHandle::GetCACert(void *buffer, uint32_t *length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (length == nullptr) return NKI_E_BAD_ARGUMENTS;
     if (CertStore == nullptr) {
         uint32_t rc = UnpackCertificates();
@@ -250,7 +249,7 @@ uint32_t TNkiHandle::GetCACert(void *buffer, uint32_t *length) {
 }
 
 uint32_t TNkiHandle::SetCACert(const void *certificate, uint32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (length == 0 || certificate == nullptr) return NKI_E_BAD_ARGUMENTS;
     if (length > kMaxRecordLength) return NKI_E_NO_SPACE;
     if (CertStore == nullptr) {
@@ -270,7 +269,7 @@ uint32_t TNkiHandle::SetCACert(const void *certificate, uint32_t length) {
 }
 
 uint32_t TNkiHandle::DelCACert() {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (CertStore == nullptr) {
         uint32_t rc = UnpackCertificates();
         if (rc != NKI_OK) return rc;

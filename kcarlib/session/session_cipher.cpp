@@ -10,11 +10,11 @@ bool ModeValid(uint8_t mode) { return mode >= 1 && mode <= 3; }
 }  // namespace
 
 #define NKI_REQUIRE_CIPHER()                           \
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;  \
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;  \
     if (!CipherReady) return NKI_E_NOT_INITIALIZED_OP
 
 uint32_t TNkiHandle::InitCipher(const void *key32, const void *sync8, const void *sbox64) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (key32 == nullptr) return NKI_E_BAD_ARGUMENTS;
     MagmaDone(&Cipher);
     MagmaInit(&Cipher, sbox64 != nullptr ? sbox64 : Uz34311, key32);
@@ -27,7 +27,7 @@ uint32_t TNkiHandle::InitCipher(const void *key32, const void *sync8, const void
 }
 
 uint32_t TNkiHandle::Encrypt(void *data, uint32_t length, uint8_t mode) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (!ModeValid(mode)) return NKI_E_OUT_OF_RANGE;
     if (!CipherReady) return NKI_E_NOT_INITIALIZED_OP;
     if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
@@ -38,7 +38,7 @@ uint32_t TNkiHandle::Encrypt(void *data, uint32_t length, uint8_t mode) {
 }
 
 uint32_t TNkiHandle::Decrypt(void *data, uint32_t length, uint8_t mode) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (!ModeValid(mode)) return NKI_E_OUT_OF_RANGE;
     if (!CipherReady) return NKI_E_NOT_INITIALIZED_OP;
     if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;

@@ -10,7 +10,6 @@
 
 #include "crypto/secure_wipe.h"
 #include "session/nki_handle.h"
-#include "token/nki_abs.h"
 
 namespace kcar {
 namespace {
@@ -30,14 +29,14 @@ void HashKeyField(const uint8_t *field, std::size_t length, const uint8_t *sbox6
 }  // namespace
 
 uint32_t TNkiHandle::GetSKTokenSize(uint32_t *size) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size == nullptr) return NKI_E_BAD_ARGUMENTS;
     *size = static_cast<uint32_t>(ElementSize + SignSize + 4);
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::GetSKTokenSizeEx(const tagTECParams &params, bool withMac, uint32_t *size) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size == nullptr) return NKI_E_BAD_ARGUMENTS;
     TEcc curve;
     bool ok = CurveFromParams(curve, params, false, nullptr, nullptr);
@@ -87,7 +86,7 @@ uint32_t TNkiHandle::SendSessionKey(void *key32, const TEcc &curve, const TEcPoi
 
 uint32_t TNkiHandle::SendOnCurve(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
                                  const tagTECParams *params, void *outgoingToken, bool withMac) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (keyNumber != 1) return NKI_E_OUT_OF_RANGE;
     if (outgoingToken == nullptr || key32 == nullptr || params == nullptr || peerPublicKey == nullptr)
         return NKI_E_BAD_ARGUMENTS;
@@ -120,15 +119,15 @@ uint32_t TNkiHandle::ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, ui
     // A key field that is no point of the token's group is a damaged SK token, not
     // something to hand to the token.
     if (!EccVerifyPublicKey(&Curve, &u)) return NKI_E_INVALID_TOKEN;
-    uint8_t point[TNkiAbs::kPointSize];
+    uint8_t point[kPointSize];
     BytesFromWords(u.x, point, 64);
     BytesFromWords(u.y, point + 64, 64);
-    return Token->CreateWrapKeysEx(1, point, key0, key1);
+    return Carrier->AgreeKeys(point, key0, key1);
 }
 
 uint32_t TNkiHandle::SetSessionKeyEx(void *key32, uint32_t keyNumber, const void *peerPublicKey, bool compressed,
                                      const tagTECParams *params, const void *incomingToken) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (keyNumber != 1) return NKI_E_OUT_OF_RANGE;
     if (incomingToken == nullptr) return NKI_E_BAD_ARGUMENTS;
     const auto *in = static_cast<const uint8_t *>(incomingToken);
@@ -161,7 +160,7 @@ uint32_t TNkiHandle::ReceiveSigned(const TEcc &curve, const TEcPoint &sender, co
 }
 
 uint32_t TNkiHandle::SetSessionKeyMac(void *key32, uint32_t keyNumber, const void *incomingToken) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (keyNumber != 1) return NKI_E_OUT_OF_RANGE;
     if (incomingToken == nullptr || key32 == nullptr) return NKI_E_BAD_ARGUMENTS;
     const auto *in = static_cast<const uint8_t *>(incomingToken);
@@ -189,7 +188,7 @@ uint32_t TNkiHandle::SetSessionKeyMac(void *key32, uint32_t keyNumber, const voi
 
 uint32_t TNkiHandle::GetSessionKey(void *key32, const void *peerPublicKey, const void *incomingToken,
                                    void *outgoingToken) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (key32 == nullptr || peerPublicKey == nullptr) return NKI_E_BAD_ARGUMENTS;
     TEcc curve;
     TEcPoint peer;

@@ -4,10 +4,10 @@
 #include <ctime>
 #include <new>
 
-#include "api/pcsc_enum.h"
+#include "token/pcsc_enum.h"
 #include "crypto/secure_wipe.h"
 #include "session/nki_handle.h"
-#include "token/nki_abs.h"
+#include "carriers/carrier.h"
 
 namespace kcar {
 namespace {
@@ -25,56 +25,42 @@ uint32_t TNkiHandle::CloseOnFailure(uint32_t code) {
     return code;
 }
 
-uint32_t TNkiHandle::OpenSession(const char *readerName) {
+uint32_t TNkiHandle::OpenSession(const char *readerName, const void *key, uint8_t deviceType) {
     char chosen[kAutoReaderNameCapacity];
-    if (readerName == nullptr || readerName[0] == '\0') {
+    if (deviceType != kDeviceKeyFile && (readerName == nullptr || readerName[0] == '\0')) {
         if (!PcscEnumDevices(1, true, chosen, sizeof chosen) || chosen[0] == '\0') return NKI_E_NOT_CONNECTED;
         readerName = chosen;
     }
-    // A store cached from an earlier token never reaches this one.
+    // A store cached from an earlier carrier never reaches this one.
     DropCertStore();
 
-    Token = new (std::nothrow) TNkiAbs(TokenBuild::Token);
-    if (Token == nullptr) return NKI_E_FAIL;
-    uint32_t rc = Token->connect(readerName);
+    Carrier = MakeCarrier(deviceType, Build);
+    if (Carrier == nullptr) return NKI_E_UNSUPPORTED_NKI;
+    uint32_t rc = Carrier->Open(readerName, key);
     if (rc != NKI_OK) {
-        delete Token;
-        Token = nullptr;
+        delete Carrier;
+        Carrier = nullptr;
         return rc;
     }
 
-    uint8_t words[16];
-    rc = Token->GetDsaParams(0, words);
+    rc = Carrier->GetSerial(Serial);
+    if (rc == NKI_OK) rc = Carrier->GetCurveParams(Params);
     if (rc != NKI_OK) return CloseOnFailure(rc);
-    std::memset(&Params, 0, sizeof Params);
-    std::memcpy(&Params.m, words, 4);
-    std::memcpy(&Params.k1, words + 4, 4);
-    std::memcpy(&Params.k2, words + 8, 4);
-    std::memcpy(&Params.k3, words + 12, 4);
-    uint8_t a[4] = {};
-    Token->GetDsaParams(1, a);
-    std::memcpy(&Params.A, a, 4);
-    Token->GetDsaParams(2, Params.B);
-    Token->GetDsaParams(3, Params.N);
-    Token->GetDsaParams(4, Params.Px);
-    Token->GetDsaParams(5, Params.Py);
-    Token->GetDsaParams(6, Params.IV);
-    Token->GetDsaParams(7, Params.Sbox);
     ElementSize = (Params.m + 7) / 8;
 
-    uint8_t point[TNkiAbs::kPointSize];
-    if (Token->GetOwnerPublicKey(1, point) == NKI_OK) {
+    uint8_t point[kPointSize];
+    if (Carrier->GetPublicKey(1, point) == NKI_OK) {
         PointFromToken(point, OwnerKey);
         State |= OwnerKeyLoaded;
     }
-    if (Token->GetOwnerPublicKey(2, point) == NKI_OK) {
+    if (Carrier->GetPublicKey(2, point) == NKI_OK) {
         PointFromToken(point, FutureKey);
         State |= FutureKeyLoaded;
     }
 
-    // Seed the context's generator from the token and the process clock.
+    // Seed the context's generator from the carrier and the process clock.
     uint8_t seed[32];
-    rc = Token->GetRandom(seed, sizeof seed);
+    rc = Carrier->GetRandom(seed, sizeof seed);
     if (rc != NKI_OK) {
         SecureWipe(seed, sizeof seed);
         return CloseOnFailure(rc);
@@ -84,12 +70,12 @@ uint32_t TNkiHandle::OpenSession(const char *readerName) {
     SecureWipe(seed, sizeof seed);
     RngReady = 1;
 
-    // The token's curve; its elements are already least significant byte first.
+    // The carrier's curve; its elements are already least significant byte first.
     if (!CurveFromParams(Curve, Params, true, nullptr, nullptr)) return CloseOnFailure(NKI_E_UNSUPPORTED_DS);
     SignSize = static_cast<uint64_t>(Curve.SigLen);
 
-    rc = Token->GetContainerSize(1, &UserFileSize);
-    if (rc == NKI_OK) rc = Token->GetContainerSize(2, &CertFileSize);
+    rc = Carrier->GetContainerSize(1, &UserFileSize);
+    if (rc == NKI_OK) rc = Carrier->GetContainerSize(2, &CertFileSize);
     if (rc != NKI_OK) return CloseOnFailure(rc);
 
     State |= SessionOpen;
@@ -103,30 +89,30 @@ uint32_t TNkiHandle::CloseSession() {
         EccDone(&Curve);
     }
     State &= ~(OwnerKeyLoaded | CaCertLoaded | FutureKeyLoaded | SessionOpen);
-    // The cached certificate store belongs to this token only.
+    // The cached certificate store belongs to this carrier only.
     DropCertStore();
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
-    Token->disconnect();
-    delete Token;
-    Token = nullptr;
-    return NKI_OK;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    const uint32_t rc = Carrier->Close();
+    delete Carrier;
+    Carrier = nullptr;
+    return rc;
 }
 
-uint32_t TNkiHandle::IsCardPresent() { return Token == nullptr ? NKI_E_CONNECTION_ABORTED : NKI_OK; }
+uint32_t TNkiHandle::IsCardPresent() { return Carrier == nullptr ? NKI_E_CONNECTION_ABORTED : NKI_OK; }
 
 uint32_t TNkiHandle::GetUid(void *uid8) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (uid8 == nullptr) return NKI_E_BAD_ARGUMENTS;
-    std::memcpy(uid8, Token->Serial, 8);
+    std::memcpy(uid8, Serial, 8);
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::GetInfo(tagTNKIinfo *info) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (info == nullptr) return NKI_E_BAD_ARGUMENTS;
     tagTNKIinfo r{};
     r.Kind = NKI_KIND_ACTIVE_TOKEN;
-    std::memcpy(r.Serial, Token->Serial, 8);
+    std::memcpy(r.Serial, Serial, 8);
     r.Alg[0] = r.Alg[1] = r.Alg[2] = r.Alg[3] = 1;
     r.SessionWord = 1;
     r.Flags = 0x87;
@@ -143,7 +129,7 @@ uint32_t TNkiHandle::GetInfo(tagTNKIinfo *info) {
 }
 
 uint32_t TNkiHandle::GetCryptoParams(uint8_t index, void *out, uint32_t *outLength) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (outLength == nullptr) return NKI_E_BAD_ARGUMENTS;
     *outLength = 0;
     const uint32_t L = static_cast<uint32_t>(ElementSize);
@@ -177,7 +163,7 @@ uint32_t TNkiHandle::GetCryptoParams(uint8_t index, void *out, uint32_t *outLeng
 }
 
 uint32_t TNkiHandle::GetRandomBlock(void *out, uint32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (length == 0) return NKI_OK;
     if (out == nullptr) return NKI_E_BAD_ARGUMENTS;
     MagmaRngBuf(&Rng, out, length);
@@ -197,7 +183,7 @@ void TNkiHandle::StoreEcPoint(const TEcPoint &point, void *out, bool compressed)
 }
 
 uint32_t TNkiHandle::GetPublicKey(uint32_t keyNumber, void *key, bool compressed) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     const TEcPoint *point = nullptr;
     if (keyNumber == 1 && (State & OwnerKeyLoaded)) point = &OwnerKey;
     if (keyNumber == 2 && (State & FutureKeyLoaded)) point = &FutureKey;
@@ -208,10 +194,10 @@ uint32_t TNkiHandle::GetPublicKey(uint32_t keyNumber, void *key, bool compressed
 }
 
 uint32_t TNkiHandle::GenerateKeyPair(uint32_t keyNumber) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (keyNumber != 1 && keyNumber != 2) return NKI_E_KEY_ABSENT;
-    uint8_t point[TNkiAbs::kPointSize];
-    uint32_t rc = Token->GenerateOwnerKeyPair(keyNumber, point);
+    uint8_t point[kPointSize];
+    uint32_t rc = Carrier->GenerateKeyPair(keyNumber, point);
     if (rc != NKI_OK) return rc;
     if (keyNumber == 1) {
         PointFromToken(point, OwnerKey);
@@ -224,10 +210,8 @@ uint32_t TNkiHandle::GenerateKeyPair(uint32_t keyNumber) {
 }
 
 uint32_t TNkiHandle::ActivateFutureKey() {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
-    uint32_t rc = Token->ShiftKey();
-    if (rc != NKI_OK) return rc;
-    rc = Token->ActivateKey(1);
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    uint32_t rc = Carrier->ActivateFutureKey();
     if (rc != NKI_OK) return rc;
     State &= ~FutureKeyLoaded;
     State |= OwnerKeyLoaded;
@@ -237,42 +221,45 @@ uint32_t TNkiHandle::ActivateFutureKey() {
 
 uint32_t TNkiHandle::IoControl(uint32_t code, const void *in, uint32_t inLength, void *out, uint32_t outCapacity,
                                uint32_t *outLength) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
-    return Token->IoControl(code, static_cast<const uint8_t *>(in), inLength, static_cast<uint8_t *>(out),
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    return Carrier->IoControl(code, static_cast<const uint8_t *>(in), inLength, static_cast<uint8_t *>(out),
                             outCapacity, outLength);
 }
 
 uint32_t TNkiHandle::CheckPinEx(const void *pin, int32_t length) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (pin == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
-    return Token->CheckPinEx(static_cast<const uint8_t *>(pin), length);
+    return Carrier->CheckPin(static_cast<const uint8_t *>(pin), length);
 }
 
 uint32_t TNkiHandle::ForgetPin() {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
-    return Token->ForgetPin();
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    return Carrier->ForgetPin();
 }
 
 uint32_t TNkiHandle::ChangePinEx(const void *oldPin, int32_t oldLength, const void *newPin, int32_t newLength,
                                  int32_t mode) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if ((oldPin == nullptr && oldLength > 0) || (newPin == nullptr && newLength > 0)) return NKI_E_BAD_ARGUMENTS;
-    return Token->ChangePinEx(static_cast<const uint8_t *>(oldPin), oldLength, static_cast<const uint8_t *>(newPin),
+    return Carrier->ChangePin(static_cast<const uint8_t *>(oldPin), oldLength, static_cast<const uint8_t *>(newPin),
                               newLength, mode);
 }
 
 uint32_t TNkiHandle::GetAuthSize(int32_t *challengeLength, uint32_t *responseLength) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (challengeLength == nullptr || responseLength == nullptr) return NKI_E_BAD_ARGUMENTS;
-    *challengeLength = static_cast<int32_t>(Token->AuthChallengeSize);
-    *responseLength = Token->AuthResponseSize;
+    uint32_t challenge = 0, response = 0;
+    const uint32_t rc = Carrier->GetAuthSizes(&challenge, &response);
+    if (rc != NKI_OK) return rc;
+    *challengeLength = static_cast<int32_t>(challenge);
+    *responseLength = response;
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::DoAuthentication(const void *challenge, void *response) {
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (challenge == nullptr || response == nullptr) return NKI_E_BAD_ARGUMENTS;
-    return Token->DoAuthentication(static_cast<const uint8_t *>(challenge), static_cast<uint8_t *>(response));
+    return Carrier->Authenticate(static_cast<const uint8_t *>(challenge), static_cast<uint8_t *>(response));
 }
 
 }  // namespace kcar

@@ -4,12 +4,11 @@
 
 #include "crypto/secure_wipe.h"
 #include "session/nki_handle.h"
-#include "token/nki_abs.h"
 
 namespace kcar {
 
 #define NKI_REQUIRE_SESSION() \
-    if (Token == nullptr) return NKI_E_NOT_CONNECTED
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED
 
 uint32_t TNkiHandle::InitHash(const void *iv32, const void *sbox64) {
     NKI_REQUIRE_SESSION();
@@ -67,7 +66,7 @@ uint32_t TNkiHandle::HashMessageDs(const void *data, uint32_t length, uint8_t *h
 uint32_t TNkiHandle::SignHash(const void *hash32, void *signature) {
     NKI_REQUIRE_SESSION();
     if (hash32 == nullptr || signature == nullptr) return NKI_E_BAD_ARGUMENTS;
-    return Token->SignHash(static_cast<const uint8_t *>(hash32), static_cast<uint8_t *>(signature));
+    return Carrier->SignHash(static_cast<const uint8_t *>(hash32), static_cast<uint8_t *>(signature));
 }
 
 uint32_t TNkiHandle::SignData(const void *data, uint32_t length, void *signature) {
@@ -165,7 +164,7 @@ uint32_t TNkiHandle::VerifyFinal(const void *publicKey, const void *signature, b
 uint32_t TNkiHandle::SignCAReq(const void *hash32, uint32_t keyNumber, void *signature, void *out16) {
     NKI_REQUIRE_SESSION();
     if (hash32 == nullptr || signature == nullptr || out16 == nullptr) return NKI_E_BAD_ARGUMENTS;
-    return Token->SignCaRequest(keyNumber, static_cast<const uint8_t *>(hash32), static_cast<uint8_t *>(signature),
+    return Carrier->SignCaRequest(keyNumber, static_cast<const uint8_t *>(hash32), static_cast<uint8_t *>(signature),
                                 static_cast<uint8_t *>(out16));
 }
 

@@ -177,4 +177,12 @@ uint32_t TNkiAbs::TestConnected() noexcept {
     return NKI_OK;
 }
 
+bool TNkiAbs::CardPresent() noexcept {
+    if (Connected != 1 || Card == 0) return false;
+    DWORD state = 0, protocol = 0, atrLength = MAX_ATR_SIZE, nameLength = 0;
+    BYTE atr[MAX_ATR_SIZE];
+    if (SCardStatus(Card, nullptr, &nameLength, &state, &protocol, atr, &atrLength) != SCARD_S_SUCCESS) return false;
+    return (state & SCARD_ABSENT) == 0;
+}
+
 }  // namespace kcar

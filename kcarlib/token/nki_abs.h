@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <PCSC/winscard.h>
+#include "token/pcsc.h"
 
 namespace kcar {
 
@@ -72,6 +72,9 @@ public:
     }
     // 1 when not connected; else clears LastError and answers 0.
     uint32_t TestConnected() noexcept;
+    // True while the connected card is still in its reader (asked of the PC/SC
+    // service, no command is sent); false when not connected or the query fails.
+    bool CardPresent() noexcept;
 
     // --- Field helpers (byte_order.cpp) ---
     static void ByteReverse(uint8_t *buffer, int length) noexcept;
@@ -92,6 +95,8 @@ public:
     uint32_t GetContainerSize(uint64_t n, uint32_t *size);
     uint32_t ReadDataEx(uint64_t n, uint32_t offset, uint8_t *buffer, uint32_t length);
     uint32_t WriteDataEx(uint64_t n, uint32_t offset, const uint8_t *data, uint32_t length);
+    // The audit record: file 0x0053, record 1, its first 4 bytes.
+    uint32_t ReadAuditRecord(uint8_t *record4);
 
     // --- PIN and authentication (token_pin.cpp) ---
 

@@ -142,4 +142,13 @@ uint32_t TNkiAbs::WriteDataEx(uint64_t n, uint32_t offset, const uint8_t *data, 
     return EcWriteBinary(0x0200 + n, data, offset, length) ? NKI_OK : LastError;
 }
 
+uint32_t TNkiAbs::ReadAuditRecord(uint8_t *record4) {
+    if (uint32_t rc = TestConnected(); rc != NKI_OK) return rc;
+    if (!EcSelectEF(0x0053, nullptr)) return LastError;
+    uint8_t answer[kMaxResponse];
+    if (!CommandFor(TApdu(0x00, 0xB2, 0x01, 0x04).Byte(0x00).data(), answer, sizeof answer, 4)) return LastError;
+    std::memcpy(record4, answer, 4);
+    return NKI_OK;
+}
+
 }  // namespace kcar

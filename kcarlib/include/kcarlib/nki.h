@@ -26,8 +26,24 @@
 
 KCARLIB_EXTERN_C_BEGIN
 
-/* A library context. In the token build it is an opaque pointer. */
+/* KCARLIB_MULTI_CARRIER chooses which of the two libraries this header describes.
+ *  - Not defined, or 0: the token build, libkcarlib (pkg-config "kcarlib", CMake
+ *    target kcarlib::kcarlib). Active tokens only; a context is an opaque pointer.
+ *  - 1: the multi-carrier build, libkcarlib-multi (pkg-config "kcarlib-multi",
+ *    CMake target kcarlib::kcarlib-multi), which set it for their users. Key
+ *    files, container cards, protected data cards and active tokens; a context is
+ *    a positive integer (1, 2, 3, ...), and the calls marked "multi-carrier build"
+ *    below exist.
+ * Define it the same way for every file of a program: the two libraries cannot be
+ * used from one program. */
+#ifndef KCARLIB_MULTI_CARRIER
+#define KCARLIB_MULTI_CARRIER 0
+#endif
+#if KCARLIB_MULTI_CARRIER
+typedef int32_t NKI_CONTEXT;
+#else
 typedef void *NKI_CONTEXT;
+#endif
 
 /* Curve and hash parameters, 372 bytes, byte-exact. Integers little-endian; a field
  * element or integer is stored least significant byte first in a 64-byte slot, of
@@ -76,7 +92,10 @@ _Static_assert(sizeof(tagTNKIinfo) == 48, "tagTNKIinfo is 48 bytes");
 
 /* ---- Context, library and devices ---- */
 
-/* kind 0 (not yet known) or 3 (active token); any other kind answers 2 and leaves
+/* kind 0 (not yet known) or 3 (active token); the multi-carrier build also takes 1
+ * (key file), 2 (container card), 4 and 19 (protected data card), and its contexts
+ * are numbered 1, 2, 3, ... (the number of the last context destroyed is issued
+ * again; gaps are not). Any other kind answers 2 and leaves
  * *context as it was. */
 KCARLIB_API uint32_t nkiCreateContext(NKI_CONTEXT *context, uint8_t kind);
 /* Destroys the context held by *context (closing its session) and sets it to null. */
@@ -93,6 +112,21 @@ KCARLIB_API const char *nkiGetDllDescription(void);
 KCARLIB_API uint32_t nkiEnumDevices(int32_t index, uint8_t withCard, char *name);
 /* 0 and *kind = 3 when the named reader holds a card; 3 otherwise. */
 KCARLIB_API uint32_t nkiGetDeviceType(const char *name, int32_t *kind);
+#if KCARLIB_MULTI_CARRIER
+/* Multi-carrier build: second names of nkiEnumDevices and nkiGetDeviceType. */
+KCARLIB_API uint32_t nkiEnumReaders(int32_t index, uint8_t withCard, char *name);
+KCARLIB_API uint32_t nkiGetReaderType(const char *name, int32_t *kind);
+/* Multi-carrier build: the text of a result code. language 0x19 in its low byte
+ * (Russian, as in 0x0419) gives code page 1251 text, any other English. text must
+ * hold NKI_MAX_ERROR_TEXT bytes. Answers 0; 251 when text is null. */
+#define NKI_MAX_ERROR_TEXT 85
+KCARLIB_API uint32_t nkiErrorMsgLang(int32_t code, int32_t language, char *text);
+/* Multi-carrier build: 2 x element length and signature length of the signature
+ * set up by nkiInitDS; 54 before it. */
+KCARLIB_API uint32_t nkiGetCurrentDsSizes(NKI_CONTEXT context, int32_t *keySize, int32_t *signatureSize);
+/* Multi-carrier build: takes no argument, does nothing, answers 0. */
+KCARLIB_API uint32_t nkiSetParamSession(void);
+#endif
 KCARLIB_API uint32_t nkiGetDeviceAtr(const char *name, void *atr, int32_t *length);
 KCARLIB_API uint32_t nkiGetDeviceSN(const char *name, char *serial);
 KCARLIB_API uint32_t nkiFormat(NKI_CONTEXT context, const char *name, const void *pin, const void *key);

@@ -1,6 +1,6 @@
-#include "api/pcsc_enum.h"
+#include "token/pcsc_enum.h"
 
-#include <PCSC/winscard.h>
+#include "token/pcsc.h"
 
 #include <cstring>
 #include <vector>

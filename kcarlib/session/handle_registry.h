@@ -1,6 +1,7 @@
-// The set of live contexts. A context handed to an export is looked up here before
-// it is dereferenced, so null, foreign and destroyed pointers are refused without
-// reading the memory they point to.
+// The set of live session objects. A pointer that claims to be one (a context of the
+// pointer-context build, or the argument of the generator's random-bit hook) is
+// looked up here before it is dereferenced, so null, foreign and destroyed pointers
+// are refused without reading the memory they point to.
 #pragma once
 
 #include "session/nki_handle.h"

@@ -1,4 +1,4 @@
-#include "api/handle_registry.h"
+#include "session/handle_registry.h"
 
 #include <mutex>
 #include <unordered_set>
