@@ -2,6 +2,10 @@
 //
 //   nkitool [OPTIONS] COMMAND [ARGS]
 //
+// The same source builds over either library: nkitool over the token build,
+// nkitool-multi over the multi-carrier build (KCARLIB_MULTI_CARRIER=1, integer
+// contexts, carrier kind found from the reader).
+//
 // Every command opens its own context (and, where it needs the token, a session),
 // reports failures on stderr as text with the library's result code, and answers
 // an exit status from the table in Usage(). PINs are never taken from the command
@@ -31,7 +35,6 @@
 #include "kcarlib/ecc.h"
 #include "kcarlib/gost.h"
 #include "kcarlib/nki.h"
-#include "nkitool_text.h"
 
 #ifndef KCARLIB_VERSION
 #define KCARLIB_VERSION "unknown"
@@ -51,6 +54,11 @@ enum Exit : int {
     kExitMismatch = 5,  // a signature or a hash does not match
 };
 
+#if KCARLIB_MULTI_CARRIER
+constexpr uint8_t kContextKind = NKI_KIND_UNKNOWN;  // the library tells the kind from the reader
+#else
+constexpr uint8_t kContextKind = NKI_KIND_ACTIVE_TOKEN;
+#endif
 constexpr uint32_t kIoPassThrough = 0x22204C;  // raw exchange (filtered by the token layer)
 constexpr size_t kChunk = 1 << 20;              // streaming unit of sign, verify and hash
 constexpr size_t kMaxKey = 128;                 // largest public key or signature of tagTECParams
@@ -182,8 +190,9 @@ int ExitFor(uint32_t rc) {
 // Reports a failed call ("what: text (result N)") and answers its exit status.
 int Fail(const char *what, uint32_t rc) {
     std::fflush(stdout);
-    std::fprintf(stderr, "nkitool: %s: %s (result %u)\n", what, nkitool::ResultText(rc).c_str(),
-                 static_cast<unsigned>(rc));
+    char text[NKI_MAX_RESULT_TEXT];
+    nkiResultText(rc, text);
+    std::fprintf(stderr, "nkitool: %s: %s (result %u)\n", what, text, static_cast<unsigned>(rc));
     return ExitFor(rc);
 }
 
@@ -446,18 +455,26 @@ class Session {
 public:
     ~Session() {
         if (open_) nkiCloseSession(ctx_);
-        if (ctx_ != nullptr) nkiDestroyContext(&ctx_);
+        if (created_) nkiDestroyContext(&ctx_);
     }
     // Answers an exit status; prints what went wrong.
     int Open(const Options &o) {
-        uint32_t rc = nkiCreateContext(&ctx_, NKI_KIND_ACTIVE_TOKEN);
+        uint32_t rc = nkiCreateContext(&ctx_, kContextKind);
         if (rc != NKI_OK) return Fail("creating a context", rc);
+        created_ = true;
         if (!PcscServiceRunning()) {
             Error("the PC/SC service (pcscd) is not running");
             return kExitNoToken;
         }
-        if (!o.reader.empty() && o.reader[0] == '#') return OpenBySerial(o.reader.substr(1));
-        rc = nkiOpenSession(ctx_, o.reader.empty() ? nullptr : o.reader.c_str(), nullptr);
+        if (!o.reader.empty() && o.reader[0] == '#') return OpenBySerial(o, o.reader.substr(1));
+        // Without a reader name: the first reader holding a card, named to the
+        // library (the multi-carrier build wants a name).
+        std::string reader = o.reader;
+        if (reader.empty()) {
+            char name[NKI_MAX_READER_NAME];
+            if (nkiEnumDevices(1, 1, name) == NKI_OK) reader = name;
+        }
+        rc = reader.empty() ? NKI_E_NOT_CONNECTED : nkiOpenSession(ctx_, reader.c_str(), nullptr);
         if (rc == NKI_E_NOT_CONNECTED) {
             if (o.reader.empty()) Error("no token found in any reader");
             else Error("no token in reader \"%s\"", o.reader.c_str());
@@ -465,21 +482,34 @@ public:
         }
         if (rc != NKI_OK) return Fail("opening a session", rc);
         open_ = true;
-        return kExitOk;
+        return AfterOpen(o);
     }
     // Presents the PIN; answers an exit status.
     int Login(const Options &o) {
+        if (loggedIn_) return kExitOk;
         std::string pin;
         if (!GetPin(o, 0, pin)) return kExitUsage;
         if (!PinLengthOk(pin)) return Wipe(pin), kExitUsage;
         uint32_t rc = nkiCheckPINEx(ctx_, pin.data(), static_cast<int32_t>(pin.size()));
         Wipe(pin);
-        return rc == NKI_OK ? kExitOk : Fail("presenting the PIN", rc);
+        if (rc != NKI_OK) return Fail("presenting the PIN", rc);
+        loggedIn_ = true;
+        return kExitOk;
     }
     NKI_CONTEXT ctx() const { return ctx_; }
 
 private:
-    int OpenBySerial(const std::string &serial) {
+    // The multi-carrier build serves most session calls only after the PIN, so
+    // every command but info and pin presents it at once there.
+    int AfterOpen(const Options &o) {
+#if KCARLIB_MULTI_CARRIER
+        if (o.args[0] != "info" && o.args[0] != "pin") return Login(o);
+#else
+        (void)o;
+#endif
+        return kExitOk;
+    }
+    int OpenBySerial(const Options &o, const std::string &serial) {
         for (const std::string &name : Readers()) {
             int32_t kind = 0;
             if (nkiGetDeviceType(name.c_str(), &kind) != NKI_OK) continue;
@@ -487,15 +517,17 @@ private:
             uint8_t uid[8];
             if (nkiGetUID(ctx_, uid) == NKI_OK && strcasecmp(Hex(uid, 8).c_str(), serial.c_str()) == 0) {
                 open_ = true;
-                return kExitOk;
+                return AfterOpen(o);
             }
             nkiCloseSession(ctx_);
         }
         Error("no token with serial %s", serial.c_str());
         return kExitNoToken;
     }
-    NKI_CONTEXT ctx_ = nullptr;
+    NKI_CONTEXT ctx_{};
+    bool created_ = false;
     bool open_ = false;
+    bool loggedIn_ = false;
 };
 
 // Element and signature sizes of the open session's curve.
@@ -527,8 +559,8 @@ int CmdList(const Options &o) {
         Bytes atr = present ? ReaderAtr(name) : Bytes();
         std::string serial;
         if (present) {
-            NKI_CONTEXT ctx = nullptr;
-            if (nkiCreateContext(&ctx, NKI_KIND_ACTIVE_TOKEN) == NKI_OK) {
+            NKI_CONTEXT ctx{};
+            if (nkiCreateContext(&ctx, kContextKind) == NKI_OK) {
                 uint8_t uid[8];
                 if (nkiOpenSession(ctx, name.c_str(), nullptr) == NKI_OK) {
                     if (nkiGetUID(ctx, uid) == NKI_OK) serial = Hex(uid, 8);

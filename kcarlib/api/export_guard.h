@@ -3,8 +3,9 @@
 
 #include <cstdint>
 
-#include "session/handle_registry.h"
+#include "kcarlib/nki.h"
 #include "kcarlib/nki_result.h"
+#include "session/handle_registry.h"
 
 namespace kcar {
 
@@ -19,12 +20,21 @@ inline uint32_t Guarded(Body &&body) noexcept {
     }
 }
 
-// Validated forwarding: an unknown context answers NKI_E_INVALID_CONTEXT.
+}  // namespace kcar
+
+#if KCARLIB_MULTI_CARRIER
+#include "api/multi_frame.h"
+#else
+namespace kcar {
+
+// Validated forwarding: an unknown context answers NKI_E_INVALID_CONTEXT. The
+// operation number is the multi-carrier build's; this build checks none.
 template <typename Body>
-inline uint32_t WithContext(const void *context, Body &&body) noexcept {
+inline uint32_t WithContext(const void *context, int /*operation*/, Body &&body) noexcept {
     TNkiHandle *h = FindHandle(context);
     if (h == nullptr) return NKI_E_INVALID_CONTEXT;
     return Guarded([&] { return body(*h); });
 }
 
 }  // namespace kcar
+#endif

@@ -22,10 +22,10 @@ uint32_t nkiVerifyDocEx(NKI_CONTEXT, const void *, uint32_t, const void *, uint3
 }
 uint32_t nkiSignDocFinal(NKI_CONTEXT, void *, void *, int32_t *) { return NKI_E_UNSUPPORTED_FUNCTION; }
 uint32_t nkiVerifyDocFinal(NKI_CONTEXT c, const void *, uint32_t, const void *, const void *, uint8_t) {
-    return kcar::WithContext(c, [](kcar::TNkiHandle &) { return NKI_E_UNSUPPORTED_FUNCTION; });
+    return kcar::WithContext(c, 0, [](kcar::TNkiHandle &) { return NKI_E_UNSUPPORTED_FUNCTION; });
 }
 uint32_t nkiVerifyDocFinalEx(NKI_CONTEXT c, const void *, uint32_t, const void *, uint8_t, const void *, uint32_t) {
-    return kcar::WithContext(c, [](kcar::TNkiHandle &) { return NKI_E_UNSUPPORTED_FUNCTION; });
+    return kcar::WithContext(c, 0, [](kcar::TNkiHandle &) { return NKI_E_UNSUPPORTED_FUNCTION; });
 }
 
 uint32_t nkiGetHwKeyTableSize(NKI_CONTEXT, void *) { return NKI_E_UNSUPPORTED_FUNCTION; }

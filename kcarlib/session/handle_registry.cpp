@@ -6,14 +6,16 @@
 namespace kcar {
 namespace {
 
+// Never destroyed: contexts still alive when the library unloads are destroyed by
+// the export frame's own clean-up, which may run after this file's statics would be.
 std::mutex &RegistryLock() {
-    static std::mutex lock;
-    return lock;
+    static auto *lock = new std::mutex;
+    return *lock;
 }
 
 std::unordered_set<const void *> &Registry() {
-    static std::unordered_set<const void *> live;
-    return live;
+    static auto *live = new std::unordered_set<const void *>;
+    return *live;
 }
 
 }  // namespace

@@ -37,6 +37,8 @@ TNkiHandle::~TNkiHandle() {
     EccDone(&Curve);
     EccDone(&DsCurve);
     SecureWipeObject(Rng);
+    SecureWipe(SymmKey, sizeof SymmKey);
+    SecureWipe(RngKey, sizeof RngKey);
     Magic = 0;
 }
 

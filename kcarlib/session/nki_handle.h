@@ -35,6 +35,18 @@ public:
     static constexpr uint32_t CaCertLoaded = 0x00000008;
     static constexpr uint32_t FutureKeyLoaded = 0x00000010;
     static constexpr uint32_t SessionOpen = 0x40000000;
+    // State flags of the multi-carrier build.
+    static constexpr uint32_t SymmKeyHeld = 0x00000004;      // nkiInitCipher loaded a key
+    static constexpr uint32_t SkByDocument = 0x00000020;     // SK tokens signed by the document command
+    static constexpr uint32_t DsCallerParams = 0x00200000;   // nkiInitDS got the caller's parameters
+    static constexpr uint32_t CipherMade = 0x01000000;
+    static constexpr uint32_t HashMade = 0x02000000;
+    static constexpr uint32_t DsMade = 0x04000000;
+    static constexpr uint32_t RngMade = 0x08000000;
+    static constexpr uint32_t PinAccepted = 0x20000000;
+    static constexpr uint32_t Created = 0x80000000;
+    // Length of the stamp a carrier adds to a document signature.
+    static constexpr uint32_t kStampSize = 14;
 
     TNkiHandle();
     // Disconnects and deletes an open session's token, releases the certificate
@@ -115,6 +127,19 @@ public:
                              const tagTECParams *params, const void *incomingToken);
     uint32_t SetSessionKeyMac(void *key32, uint32_t keyNumber, const void *incomingToken);
 
+    // Document signatures completed by the carrier, and host-side key pairs
+    // (multi-carrier build; session_documents.cpp).
+    uint32_t SignDoc(const void *data, uint32_t length, void *signature, void *stamp, int32_t *stampLength);
+    uint32_t SignDocFinal(void *signature, void *stamp, int32_t *stampLength);
+    uint32_t VerifyDoc(const void *data, uint32_t length, const void *stamp, uint32_t stampLength,
+                       const void *publicKey, bool compressed, const void *signature, uint32_t signatureLength);
+    uint32_t VerifyDocFinal(const void *stamp, uint32_t stampLength, const void *publicKey, bool compressed,
+                            const void *signature, uint32_t signatureLength);
+    uint32_t GetCurrentDsSizes(int32_t *keySize, int32_t *signatureSize);
+    uint32_t GetSymmKey(void *key32);
+    uint32_t GenerateUserKeyPair(void *privateKey, void *publicKey);
+    uint32_t VerifyUserKeyPair(const void *privateKey, const void *publicKey);
+
     // Random bit of the context's generator, for the curve code's callback.
     int GetRandomBit();
 
@@ -137,6 +162,11 @@ public:
     CarrierBuild Build = CarrierBuild::Token;
     TCarrier *Carrier = nullptr;
     uint8_t Serial[8] = {};
+    // Multi-carrier build: the context's device type and its symmetric key.
+    uint8_t DeviceType = kDeviceActiveToken;
+    uint8_t SymmKey[32] = {};
+    // Multi-carrier build: the generator's key, read from the carrier at opening.
+    uint8_t RngKey[32] = {};
     tagTECParams Params{};
     uint64_t ElementSize = 0;
     uint64_t SignSize = 0;
@@ -161,7 +191,19 @@ public:
 
 private:
     uint32_t CloseOnFailure(uint32_t code);
-    // Runs InitDS(null) when signing and verification have no parameters yet.
+    bool MultiCarrier() const noexcept { return Build == CarrierBuild::MultiCarrier; }
+    // Hash state record of a stream that ends on a block boundary, signed by the
+    // carrier: pad count, byte count, H, control sum.
+    uint32_t SignHashState(const TGostHash &hash, uint32_t pad, uint8_t *signature, uint8_t *stamp14);
+    // Hash of data, zero bytes up to the next multiple of 32 and the stamp, under
+    // the hash parameters of `parameters` (restarted, not changed).
+    static void DocumentHash(const TGostHash &parameters, const uint8_t *data, uint32_t length, const uint8_t *stamp,
+                             uint32_t stampLength, uint8_t *hash32);
+    // Makes the generator when the session has none yet (multi-carrier build: on
+    // first use, seeded with 8 random bytes of the carrier).
+    uint32_t EnsureRng();
+    // Runs InitDS(null) when signing and verification have no parameters yet (the
+    // multi-carrier build answers 54 instead).
     uint32_t EnsureDs();
     // Restarts the signature stream and hashes one whole message with it.
     uint32_t HashMessageDs(const void *data, uint32_t length, uint8_t *hash32);
@@ -178,8 +220,8 @@ private:
                             bool withMac, bool resetDs, uint8_t *out);
     uint32_t ReceiveWrapKeys(const uint8_t *ephemeral, uint8_t *key0, uint8_t *key1);
     // Checks a signed SK token against the sender's key and has the token derive the keys.
-    uint32_t ReceiveSigned(const TEcc &curve, const TEcPoint &sender, const uint8_t *sbox64, const uint8_t *in,
-                           void *key32);
+    uint32_t ReceiveSigned(const TEcc &curve, const TEcPoint &sender, const uint8_t *sbox64, const uint8_t *iv32,
+                           const uint8_t *in, void *key32);
     // Certificate store.
     void DropCertStore() noexcept;
     uint32_t UnpackCertificates();

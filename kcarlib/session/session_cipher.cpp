@@ -1,5 +1,7 @@
 // Encryption, decryption and MAC on the context's cipher. One key and one
 // synchronisation message serve both; they share the record's reset state.
+#include <cstring>
+
 #include "session/nki_handle.h"
 
 namespace kcar {
@@ -16,6 +18,23 @@ bool ModeValid(uint8_t mode) { return mode >= 1 && mode <= 3; }
 uint32_t TNkiHandle::InitCipher(const void *key32, const void *sync8, const void *sbox64) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (key32 == nullptr) return NKI_E_BAD_ARGUMENTS;
+    if (MultiCarrier()) {
+        // The key is kept for nkiGetSymmKey; a table or synchronisation message
+        // that is not given stays as loaded before.
+        std::memcpy(SymmKey, key32, sizeof SymmKey);
+        State |= SymmKeyHeld;
+        if ((State & CipherMade) == 0) {
+            MagmaInit(&Cipher, sbox64 != nullptr ? sbox64 : Uz34311, key32);
+            MagmaClearSync(&Cipher);
+            State |= CipherMade;
+        }
+        MagmaSetKey(&Cipher, key32);
+        if (sbox64 != nullptr) MagmaSetUz(&Cipher, sbox64);
+        if (sync8 != nullptr) MagmaSetSync(&Cipher, sync8);
+        MagmaReset(&Cipher);
+        CipherReady = true;
+        return NKI_OK;
+    }
     MagmaDone(&Cipher);
     MagmaInit(&Cipher, sbox64 != nullptr ? sbox64 : Uz34311, key32);
     if (sync8 != nullptr)

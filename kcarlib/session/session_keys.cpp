@@ -6,6 +6,12 @@
 // compressed (L bytes, least significant first), then S bytes of protection over
 // the key field. The session key is the agreement's second key; it reaches the
 // caller only when the whole operation succeeded.
+//
+// The multi-carrier build lets a token that offers it sign SK tokens with the
+// document command: byte 1 is then the stamp length (14) and the body is the key
+// field, the stamp and the signature. The token signs the hash of the key field,
+// zero bytes up to the next multiple of 32 bytes and the stamp, and the receiver
+// checks exactly that hash.
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
@@ -32,6 +38,8 @@ uint32_t TNkiHandle::GetSKTokenSize(uint32_t *size) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
     if (size == nullptr) return NKI_E_BAD_ARGUMENTS;
     *size = static_cast<uint32_t>(ElementSize + SignSize + 4);
+    // Room for the stamp and for the padding of the signed hash input.
+    if (State & SkByDocument) *size += static_cast<uint32_t>(32 - ElementSize % 32 + kStampSize);
     return NKI_OK;
 }
 
@@ -49,6 +57,7 @@ uint32_t TNkiHandle::GetSKTokenSizeEx(const tagTECParams &params, bool withMac, 
 uint32_t TNkiHandle::SendSessionKey(void *key32, const TEcc &curve, const TEcPoint &peer, const uint8_t *sbox64,
                                     bool withMac, bool resetDs, uint8_t *out) {
     const std::size_t L = static_cast<std::size_t>((curve.M + 7) / 8);
+    if (uint32_t rc = EnsureRng(); rc != NKI_OK) return rc;
     TEcDHKD kd;
     uint8_t key0[32], key1[32];
     TEcPoint ephemeral;
@@ -70,6 +79,19 @@ uint32_t TNkiHandle::SendSessionKey(void *key32, const TEcc &curve, const TEcPoi
             MagmaMAC(&mac, out + 4, static_cast<uint32_t>(L));
             MagmaGetMAC4(&mac, out + 4 + L);
             MagmaDone(&mac);
+        } else if (State & SkByDocument) {
+            out[1] = static_cast<uint8_t>(kStampSize);
+            out[2] = static_cast<uint8_t>(SignSize);
+            out[3] = kTypeSigned;
+            TGostHash doc;
+            HashInit(&doc, Params.Sbox, Params.IV);
+            ::HashUpdate(&doc, out + 4, static_cast<uint32_t>(L));
+            if (L % 32 != 0) {
+                const uint8_t zeros[32] = {};
+                ::HashUpdate(&doc, zeros, static_cast<uint32_t>(32 - L % 32));
+            }
+            rc = SignHashState(doc, static_cast<uint32_t>(32 - L % 32), out + 4 + L + kStampSize, out + 4 + L);
+            HashDone(&doc);
         } else {
             out[2] = static_cast<uint8_t>(SignSize);
             out[3] = kTypeSigned;
@@ -139,18 +161,31 @@ uint32_t TNkiHandle::SetSessionKeyEx(void *key32, uint32_t keyNumber, const void
     TEcPoint sender;
     uint32_t rc = NKI_E_BAD_ARGUMENTS;
     if (CurveFromParams(curve, *params, true, nullptr, nullptr) && LoadPublicKey(curve, peerPublicKey, compressed, sender))
-        rc = ReceiveSigned(curve, sender, params->Sbox, in, key32);
+        rc = ReceiveSigned(curve, sender, params->Sbox, params->IV, in, key32);
     EccDone(&curve);
     return rc;
 }
 
 uint32_t TNkiHandle::ReceiveSigned(const TEcc &curve, const TEcPoint &sender, const uint8_t *sbox64,
-                                   const uint8_t *in, void *key32) {
+                                   const uint8_t *iv32, const uint8_t *in, void *key32) {
     // The ephemeral key lies on this token's own curve.
-    if (in[0] != ElementSize || in[1] != 0) return NKI_E_INVALID_TOKEN;
+    if (in[0] != ElementSize) return NKI_E_INVALID_TOKEN;
     uint8_t hash[32];
-    HashKeyField(in + 4, ElementSize, sbox64, hash);
-    if (!EccCheckHash(&curve, &sender, hash, in + 4 + ElementSize, 0)) return NKI_E_INVALID_TOKEN;
+    const uint8_t *signature = in + 4 + ElementSize;
+    if (in[1] == 0) {
+        HashKeyField(in + 4, ElementSize, sbox64, hash);
+    } else if (MultiCarrier() && in[1] == kStampSize) {
+        // Signed by the sender's token with the document command, over its own
+        // start vector and table: key field, zero padding, stamp.
+        TGostHash parameters;
+        HashInit(&parameters, sbox64, iv32);
+        DocumentHash(parameters, in + 4, static_cast<uint32_t>(ElementSize), in + 4 + ElementSize, kStampSize, hash);
+        HashDone(&parameters);
+        signature += kStampSize;
+    } else {
+        return NKI_E_INVALID_TOKEN;
+    }
+    if (!EccCheckHash(&curve, &sender, hash, signature, 0)) return NKI_E_INVALID_TOKEN;
     uint8_t key0[32], key1[32];
     uint32_t rc = ReceiveWrapKeys(in + 4, key0, key1);
     if (rc == NKI_OK) std::memcpy(key32, key1, 32);
@@ -210,7 +245,7 @@ uint32_t TNkiHandle::GetSessionKey(void *key32, const void *peerPublicKey, const
         return rc;
     }
     const auto *in = static_cast<const uint8_t *>(incomingToken);
-    rc = in[3] == kTypeSigned ? ReceiveSigned(curve, peer, Params.Sbox, in, key32) : NKI_E_INVALID_TOKEN;
+    rc = in[3] == kTypeSigned ? ReceiveSigned(curve, peer, Params.Sbox, Params.IV, in, key32) : NKI_E_INVALID_TOKEN;
     EccDone(&curve);
     return rc;
 }

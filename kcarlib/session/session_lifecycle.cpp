@@ -58,17 +58,26 @@ uint32_t TNkiHandle::OpenSession(const char *readerName, const void *key, uint8_
         State |= FutureKeyLoaded;
     }
 
-    // Seed the context's generator from the carrier and the process clock.
-    uint8_t seed[32];
-    rc = Carrier->GetRandom(seed, sizeof seed);
-    if (rc != NKI_OK) {
+    if (MultiCarrier()) {
+        // The generator key comes from the carrier now; the generator itself is
+        // made on first use (EnsureRng).
+        rc = Carrier->GetRandom(RngKey, sizeof RngKey);
+        if (rc != NKI_OK) return CloseOnFailure(rc);
+        if (Carrier->Caps() & TCarrier::CapDocumentSignedSk) State |= SkByDocument;
+        if (Carrier->PinAcceptedAtOpen()) State |= PinAccepted;
+    } else {
+        // Seed the context's generator from the carrier and the process clock.
+        uint8_t seed[32];
+        rc = Carrier->GetRandom(seed, sizeof seed);
+        if (rc != NKI_OK) {
+            SecureWipe(seed, sizeof seed);
+            return CloseOnFailure(rc);
+        }
+        for (auto &b : seed) b ^= static_cast<uint8_t>(std::clock());
+        MagmaRngInit(&Rng, nullptr, nullptr, seed, nullptr);
         SecureWipe(seed, sizeof seed);
-        return CloseOnFailure(rc);
+        RngReady = 1;
     }
-    for (auto &b : seed) b ^= static_cast<uint8_t>(std::clock());
-    MagmaRngInit(&Rng, nullptr, nullptr, seed, nullptr);
-    SecureWipe(seed, sizeof seed);
-    RngReady = 1;
 
     // The carrier's curve; its elements are already least significant byte first.
     if (!CurveFromParams(Curve, Params, true, nullptr, nullptr)) return CloseOnFailure(NKI_E_UNSUPPORTED_DS);
@@ -82,13 +91,38 @@ uint32_t TNkiHandle::OpenSession(const char *readerName, const void *key, uint8_
     return NKI_OK;
 }
 
+uint32_t TNkiHandle::EnsureRng() {
+    if (RngReady) return NKI_OK;
+    if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    uint8_t seed[8];
+    const uint32_t rc = Carrier->GetRandom(seed, sizeof seed);
+    if (rc == NKI_OK) {
+        MagmaRngInit(&Rng, seed, nullptr, RngKey, nullptr);
+        RngReady = 1;
+        State |= RngMade;
+    }
+    SecureWipe(seed, sizeof seed);
+    return rc;
+}
+
 uint32_t TNkiHandle::CloseSession() {
     if (RngReady) {
         MagmaRngDone(&Rng);
         RngReady = 0;
-        EccDone(&Curve);
     }
+    if (State & SessionOpen) EccDone(&Curve);
     State &= ~(OwnerKeyLoaded | CaCertLoaded | FutureKeyLoaded | SessionOpen);
+    if (MultiCarrier()) {
+        // Back to the state of a new context: no key, no work objects, no PIN.
+        State &= Created;
+        SecureWipe(SymmKey, sizeof SymmKey);
+        SecureWipe(RngKey, sizeof RngKey);
+        MagmaDone(&Cipher);
+        CipherReady = false;
+        DsReady = false;
+        HashDone(&Hash);
+        HashInit(&Hash, nullptr, nullptr);
+    }
     // The cached certificate store belongs to this carrier only.
     DropCertStore();
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
@@ -164,6 +198,7 @@ uint32_t TNkiHandle::GetCryptoParams(uint8_t index, void *out, uint32_t *outLeng
 
 uint32_t TNkiHandle::GetRandomBlock(void *out, uint32_t length) {
     if (Carrier == nullptr) return NKI_E_NOT_CONNECTED;
+    if (uint32_t rc = EnsureRng(); rc != NKI_OK) return rc;
     if (length == 0) return NKI_OK;
     if (out == nullptr) return NKI_E_BAD_ARGUMENTS;
     MagmaRngBuf(&Rng, out, length);

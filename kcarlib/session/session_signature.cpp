@@ -14,11 +14,17 @@ uint32_t TNkiHandle::InitHash(const void *iv32, const void *sbox64) {
     NKI_REQUIRE_SESSION();
     HashDone(&Hash);
     HashInit(&Hash, sbox64, iv32);
+    State |= HashMade;
     return NKI_OK;
 }
 
+// The multi-carrier build has no general hash before nkiInitHash.
+#define NKI_REQUIRE_HASH()                                                             \
+    NKI_REQUIRE_SESSION();                                                             \
+    if (MultiCarrier() && (State & HashMade) == 0) return NKI_E_NOT_INITIALIZED_OP
+
 uint32_t TNkiHandle::GetHash(const void *data, uint32_t length, void *hash32) {
-    NKI_REQUIRE_SESSION();
+    NKI_REQUIRE_HASH();
     if ((data == nullptr && length > 0) || hash32 == nullptr) return NKI_E_BAD_ARGUMENTS;
     HashClear(&Hash);
     ::HashUpdate(&Hash, data, length);
@@ -27,14 +33,14 @@ uint32_t TNkiHandle::GetHash(const void *data, uint32_t length, void *hash32) {
 }
 
 uint32_t TNkiHandle::HashUpdate(const void *data, uint32_t length) {
-    NKI_REQUIRE_SESSION();
+    NKI_REQUIRE_HASH();
     if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;
     ::HashUpdate(&Hash, data, length);
     return NKI_OK;
 }
 
 uint32_t TNkiHandle::HashFinal(void *hash32) {
-    NKI_REQUIRE_SESSION();
+    NKI_REQUIRE_HASH();
     if (hash32 == nullptr) return NKI_E_BAD_ARGUMENTS;
     ::HashFinal(&Hash, hash32);
     return NKI_OK;
@@ -48,10 +54,19 @@ uint32_t TNkiHandle::InitDS(const tagTECParams *params) {
     HashDone(&DsHash);
     HashInit(&DsHash, p.Sbox, p.IV);
     DsReady = true;
+    State |= DsMade;
+    if (params != nullptr)
+        State |= DsCallerParams;
+    else
+        State &= ~DsCallerParams;
     return NKI_OK;
 }
 
-uint32_t TNkiHandle::EnsureDs() { return DsReady ? NKI_OK : InitDS(nullptr); }
+uint32_t TNkiHandle::EnsureDs() {
+    if (DsReady) return NKI_OK;
+    // The multi-carrier build signs and verifies only after nkiInitDS.
+    return MultiCarrier() ? NKI_E_NOT_INITIALIZED_OP : InitDS(nullptr);
+}
 
 uint32_t TNkiHandle::HashMessageDs(const void *data, uint32_t length, uint8_t *hash32) {
     if (data == nullptr && length > 0) return NKI_E_BAD_ARGUMENTS;

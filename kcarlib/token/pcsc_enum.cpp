@@ -79,4 +79,23 @@ bool PcscGetDeviceType(const char *name, int &kind) {
     return false;
 }
 
+bool PcscReaderAtr(const char *name, uint8_t *atr, std::size_t &length) {
+    length = 0;
+    if (name == nullptr) return false;
+    SCARDCONTEXT context = 0;
+    // Without a service the query below fails on the null context.
+    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) != SCARD_S_SUCCESS) context = 0;
+    SCARD_READERSTATE state{};
+    state.szReader = name;
+    state.dwCurrentState = SCARD_STATE_UNAWARE;
+    const bool present = context != 0 && SCardGetStatusChange(context, 0, &state, 1) == SCARD_S_SUCCESS &&
+                         (state.dwEventState & SCARD_STATE_PRESENT) != 0;
+    if (present) {
+        length = state.cbAtr < MAX_ATR_SIZE ? state.cbAtr : MAX_ATR_SIZE;
+        std::memcpy(atr, state.rgbAtr, length);
+    }
+    if (context != 0) SCardReleaseContext(context);
+    return present;
+}
+
 }  // namespace kcar

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace kcar {
 
@@ -22,5 +23,14 @@ bool PcscEnumDevices(int index, bool withCard, char *name, std::size_t capacity 
 // True, with kind = 3, when a usable reader holding a card has exactly this name.
 // The card itself is not examined.
 bool PcscGetDeviceType(const char *name, int &kind);
+
+}  // namespace kcar
+
+namespace kcar {
+
+// The state of the named reader as the service reports it right now: true when
+// the query succeeded and a card is present, with its ATR (up to 33 bytes) and
+// length. False when the reader is unknown, holds no card or the service fails.
+bool PcscReaderAtr(const char *name, uint8_t *atr, std::size_t &length);
 
 }  // namespace kcar

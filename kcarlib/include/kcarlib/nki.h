@@ -32,7 +32,8 @@
  * PIN answers 224 + n (n attempts left), a blocked one 36.
  *
  * Calls that this build does not offer answer 252 (NKI_E_UNSUPPORTED_FUNCTION);
- * their entries say so. nki_result.h lists every result code with its text.
+ * their entries say so. nkiResultText (nki_result.h) gives the English text of
+ * any result code, in either build.
  */
 #ifndef KCARLIB_NKI_H
 #define KCARLIB_NKI_H
@@ -178,14 +179,14 @@ KCARLIB_API uint32_t nkiEnumReaders(int32_t index, uint8_t withCard, char *name)
  * @retval 3 no such reader or no card
  */
 KCARLIB_API uint32_t nkiGetReaderType(const char *name, int32_t *kind);
-/** Bytes of the text buffer of nkiErrorMsgLang. */
-#define NKI_MAX_ERROR_TEXT 85
 /**
  * @brief Multi-carrier build: the text of a result code.
  * @param code the result code
  * @param language 0x19 in its low byte (Russian, as in 0x0419) gives code page
- *        1251 text, any other value English.
- * @param text receives the NUL-terminated text; must hold NKI_MAX_ERROR_TEXT bytes.
+ *        1251 text, any other value English: the texts of nkiResultText
+ *        (nki_result.h).
+ * @param text receives the NUL-terminated text; must hold NKI_MAX_RESULT_TEXT
+ *        bytes (Russian texts need at most 69).
  * @retval 0 success
  * @retval 251 text is null
  */
