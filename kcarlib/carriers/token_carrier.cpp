@@ -134,9 +134,11 @@ uint32_t TTokenCarrier::GetInfoEx(int32_t code, uint8_t *buffer, int32_t *length
         return NKI_OK;
     }
     case -2: {  // the capability word of the information record
-        const uint32_t caps = static_cast<uint32_t>(Abs.Caps);
+        uint8_t record[TNkiAbs::kInfoRecordSize] = {TNkiAbs::kInfoRecordSize};
+        const uint32_t rc = Abs.GetInfoRecord(record);
+        if (rc != NKI_OK) return rc;
         *length = 4;
-        if (buffer != nullptr) std::memcpy(buffer, &caps, 4);
+        if (buffer != nullptr) std::memcpy(buffer, record + 8, 4);
         return NKI_OK;
     }
     case 4: {  // the reader name

@@ -74,8 +74,9 @@ bool TNkiAbs::SvApplicationStart() {
         if (i < containers) EcSelectEF(0x0201 + i, &size);
         ContainerSize[i] = static_cast<uint32_t>(size);
     }
-    int unused = 0;
-    EcSelectEF(0x000A, &unused);
+    int infoSize = 0;
+    EcSelectEF(0x000A, &infoSize);
+    InfoFileSize = static_cast<uint32_t>(infoSize);
 
     int keyFileSize = 0;
     if (!EcSelectEF(0x0009, &keyFileSize)) return false;
@@ -174,6 +175,33 @@ bool TNkiAbs::CommandFor(const uint8_t *command, uint8_t *response, uint64_t lim
 uint32_t TNkiAbs::TestConnected() noexcept {
     if (Connected != 1) return NKI_E_INVALID_CONTEXT;
     LastError = NKI_OK;
+    return NKI_OK;
+}
+
+uint32_t TNkiAbs::GetInfoRecord(uint8_t *record80) {
+    if (uint32_t rc = TestConnected(); rc != NKI_OK) return rc;
+    uint32_t size = 0;
+    std::memcpy(&size, record80, 4);
+    if (size != kInfoRecordSize) return SetError(NKI_E_UNSUPPORTED_FUNCTION);
+    std::memset(record80 + 4, 0xFF, kInfoRecordSize - 4);
+    auto put = [record80](std::size_t offset, uint32_t value) {
+        for (int i = 0; i < 4; ++i) record80[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    put(4, 0x104);
+    put(8, static_cast<uint32_t>(Caps));
+    std::memcpy(record80 + 12, Serial, sizeof Serial);
+    for (std::size_t offset = 20; offset <= 32; offset += 4) put(offset, 1);  // algorithm identifiers
+    put(36, 191);
+    put(40, 24);
+    put(44, SignSize);
+    put(48, AuthChallengeSize);
+    put(52, AuthResponseSize);
+    put(56, 12);
+    put(60, 14);  // the document stamp
+    put(64, KeySlots);
+    put(68, (InfoFileSize & 0xFF) - 4);
+    put(72, ContainerSize[0]);
+    put(76, ContainerSize[1]);
     return NKI_OK;
 }
 

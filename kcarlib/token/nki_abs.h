@@ -72,6 +72,14 @@ public:
     }
     // 1 when not connected; else clears LastError and answers 0.
     uint32_t TestConnected() noexcept;
+    // The token's 80-byte information record (32-bit little-endian words): the
+    // caller sets word 0 to 80 (any other value answers 252); the rest is filled
+    // with FF and then: 0x104, Caps, the serial (8 bytes), four algorithm
+    // identifiers 1, field degree 191, element length 24, signature length,
+    // challenge and response lengths, 12, stamp length 14, key slots, the low byte
+    // of file 000A's size minus 4, and the sizes of containers 1 and 2.
+    static constexpr std::size_t kInfoRecordSize = 80;
+    uint32_t GetInfoRecord(uint8_t *record80);
     // True while the connected card is still in its reader (asked of the PC/SC
     // service, no command is sent); false when not connected or the query fails.
     bool CardPresent() noexcept;
@@ -148,6 +156,7 @@ public:
     uint32_t KeySlots = 0;
     uint32_t ContainerSize[3] = {};
     uint32_t InfoWord = 0;
+    uint32_t InfoFileSize = 0;  // size of file 000A
     uint32_t AuthChallengeSize = 8;
     uint32_t AuthResponseSize = 64;
     SCARDCONTEXT Context = 0;

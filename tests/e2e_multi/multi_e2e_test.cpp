@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -52,6 +53,9 @@ protected:
         ASSERT_TRUE(e2e::WaitFor([] { return !CardIn(kSlot0) && !CardIn(kSlot1); }));
     }
     std::unique_ptr<e2e::Process> Start(int slot, std::vector<std::string> argv) {
+        // A build for another instruction set runs its daemons the way it runs this test.
+        if (const char *emulator = std::getenv("KCARLIB_TEST_EMULATOR"); emulator != nullptr && *emulator != '\0')
+            argv.insert(argv.begin(), emulator);
         argv.push_back("--port");
         argv.push_back(std::to_string(e2e::VpcdPort() + slot));
         auto p = std::make_unique<e2e::Process>(argv);
