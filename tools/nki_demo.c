@@ -66,47 +66,40 @@ static void PrintHex(const char *label, const uint8_t *bytes, size_t n) {
     printf("\n");
 }
 
-/* Reads a whole file into a fresh buffer; null (with a message) on failure. */
-static uint8_t *ReadFile(const char *path, uint32_t *length) {
-    const size_t limit = 0x40000000u; /* 1 GiB is plenty for a demo */
+/* Feeds the file (or the built-in text when path is null) to the signature hash
+ * stream in 64 KiB pieces, so that a file of any size needs no more memory. */
+static int StreamToSignature(NKI_CONTEXT ctx, const char *path, uint64_t *total) {
+    *total = 0;
+    if (path == NULL) {
+        uint32_t rc = nkiDSLoadData(ctx, kBuiltInText, (uint32_t)(sizeof kBuiltInText - 1));
+        *total = sizeof kBuiltInText - 1;
+        return rc == NKI_OK ? 0 : Fail("hashing the text", rc);
+    }
     FILE *f = fopen(path, "rb");
     if (f == NULL) {
+        fflush(stdout);
         fprintf(stderr, "nki-demo: cannot open %s: %s\n", path, strerror(errno));
-        return NULL;
+        return 1;
     }
-    size_t capacity = 0, used = 0;
-    uint8_t *data = NULL;
-    const char *problem = NULL;
-    for (;;) {
-        if (used == capacity) {
-            size_t grown = capacity == 0 ? 65536 : capacity * 2;
-            uint8_t *bigger = grown <= limit ? realloc(data, grown) : NULL;
-            if (bigger == NULL) {
-                problem = grown <= limit ? "out of memory" : "file too large";
-                break;
-            }
-            data = bigger;
-            capacity = grown;
-        }
-        size_t n = fread(data + used, 1, capacity - used, f);
-        used += n;
-        if (n == 0) {
-            if (ferror(f)) problem = "read error";
-            break;
-        }
+    static uint8_t buffer[65536];
+    size_t n;
+    int status = 0;
+    while (status == 0 && (n = fread(buffer, 1, sizeof buffer, f)) > 0) {
+        uint32_t rc = nkiDSLoadData(ctx, buffer, (uint32_t)n);
+        if (rc != NKI_OK) status = Fail("hashing the file", rc);
+        *total += n;
+    }
+    if (status == 0 && ferror(f)) {
+        fflush(stdout);
+        fprintf(stderr, "nki-demo: cannot read %s\n", path);
+        status = 1;
     }
     fclose(f);
-    if (problem != NULL) {
-        fprintf(stderr, "nki-demo: cannot read %s: %s\n", path, problem);
-        free(data);
-        return NULL;
-    }
-    *length = (uint32_t)used;
-    return data;
+    return status;
 }
 
 /* Everything that needs an open session; answers the exit status. */
-static int Run(NKI_CONTEXT ctx, const char *pin, const uint8_t *data, uint32_t length) {
+static int Run(NKI_CONTEXT ctx, const char *pin, const char *path) {
     tagTNKIinfo info;
     uint32_t rc = nkiGetInfo(ctx, &info);
     if (rc != NKI_OK) return Fail("reading the token's information", rc);
@@ -140,13 +133,23 @@ static int Run(NKI_CONTEXT ctx, const char *pin, const uint8_t *data, uint32_t l
     if (rc != NKI_OK) return Fail("reading the owner public key", rc);
     PrintHex("owner public key (x, y): ", key, info.PointSize);
 
+    /* Sign: the token's own curve and hash parameters, the message streamed into
+     * the signature hash, the token signs the hash. */
     uint8_t signature[2 * MAX_ELEMENT];
-    rc = nkiInitDS(ctx, NULL); /* the token's own curve and hash parameters */
-    if (rc == NKI_OK) rc = nkiSignData(ctx, data, length, signature);
+    uint64_t total = 0;
+    rc = nkiInitDS(ctx, NULL);
+    if (rc != NKI_OK) return Fail("preparing the signature", rc);
+    if (StreamToSignature(ctx, path, &total) != 0) return 1;
+    rc = nkiSignFinal(ctx, signature);
     if (rc != NKI_OK) return Fail("signing", rc);
+    printf("signed %s (%llu bytes)\n", path != NULL ? path : "the built-in text", (unsigned long long)total);
     PrintHex("signature: ", signature, info.SignSize);
 
-    rc = nkiVerifyData(ctx, data, length, key, signature, 0);
+    /* Verify: the same stream again, checked in the library with the public key. */
+    rc = nkiInitDS(ctx, NULL);
+    if (rc != NKI_OK) return Fail("preparing the verification", rc);
+    if (StreamToSignature(ctx, path, &total) != 0) return 1;
+    rc = nkiVerifyFinal(ctx, key, signature, 0);
     if (rc != NKI_OK) return Fail("verifying the signature", rc);
     printf("signature verified with the owner public key\n");
     return 0;
@@ -174,16 +177,13 @@ int main(int argc, char **argv) {
     }
 
     printf("%s, version 0x%08x\n", nkiGetDllDescription(), (unsigned)nkiGetDllVersion());
-    uint8_t *fileData = NULL;
-    const uint8_t *data = (const uint8_t *)kBuiltInText;
-    uint32_t length = (uint32_t)(sizeof kBuiltInText - 1);
     if (path != NULL) {
-        fileData = ReadFile(path, &length);
-        if (fileData == NULL) return 1;
-        data = fileData;
-        printf("signing %s (%u bytes)\n", path, (unsigned)length);
-    } else {
-        printf("signing the built-in text (%u bytes)\n", (unsigned)length);
+        FILE *probe = fopen(path, "rb");
+        if (probe == NULL) {
+            fprintf(stderr, "nki-demo: cannot open %s: %s\n", path, strerror(errno));
+            return 1;
+        }
+        fclose(probe);
     }
 
     NKI_CONTEXT ctx = NULL;
@@ -196,13 +196,12 @@ int main(int argc, char **argv) {
         if (rc != NKI_OK) {
             Fail("opening a session", rc);
         } else {
-            status = Run(ctx, pin, data, length);
+            status = Run(ctx, pin, path);
             rc = nkiCloseSession(ctx);
             if (rc != NKI_OK) status = Fail("closing the session", rc);
             else printf("session closed\n");
         }
         nkiDestroyContext(&ctx);
     }
-    free(fileData);
     return status;
 }

@@ -92,15 +92,15 @@ int main(int argc, char **argv) {
             options.containerSizes.clear();
             std::istringstream in(v);
             for (std::string item; ok && std::getline(in, item, ',');) {
-                long size;
+                long size = 0;
                 ok = ParseNumber(item, 0, 65535, size);
-                options.containerSizes.push_back(static_cast<uint32_t>(size));
+                if (ok) options.containerSizes.push_back(static_cast<uint32_t>(size));
             }
             ok = ok && !options.containerSizes.empty() && options.containerSizes.size() <= 255;
         } else if (a == "--key-slots") {
-            long n;
+            long n = 0;
             ok = ParseNumber(v, 1, 255, n);
-            options.keySlots = static_cast<int>(n);
+            if (ok) options.keySlots = static_cast<int>(n);
         } else if (a == "--remove-after") {
             ok = ParseNumber(v, 1, 1L << 30, removeAfter);
         } else if (a == "--answer") {
