@@ -23,7 +23,9 @@
 #define KCAR_WIDE_X86 1
 // GCC 12 reports the placeholder operand inside its own AVX-512 intrinsics
 // (_mm512_undefined_epi32) as maybe uninitialised.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #endif
 
 namespace kcar::gost {
