@@ -69,7 +69,7 @@ protected:
     }
 
     std::unique_ptr<vtoken::Token> tokenA, tokenB;
-    NKI_CONTEXT a = nullptr, b = nullptr;
+    NKI_CONTEXT a{}, b{};  // a pointer or an integer, as the library build has it
 };
 
 }  // namespace sessiontest
